@@ -49,3 +49,12 @@ const char *velk_resolve(const char *name);
 void velk_reset_for_tests();
 typedef void (*VelkClockSource)(int32_t *seconds, int32_t *microseconds);
 void velk_set_clock_source(VelkClockSource source);
+
+// ---- display modes (the window back-end fills them; none without a display) ----
+struct VelkDisplayMode {
+  int width, height;  // pixels
+  int depth;          // bits per pixel
+};
+// Writes up to `max` modes of the main display into `out`, the platform's own order;
+// returns how many. 0 when there is no display.
+int velk_display_modes(VelkDisplayMode *out, int max);
