@@ -1,0 +1,110 @@
+// The frame loop's timing and the player's message log.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "core/common.h"
+#include "core/frame.h"
+
+// A clock that only moves when the loop sleeps or the test advances it.
+struct FakeClock {
+  double now = 100.0;
+  double slept = 0;
+};
+static double fake_now(void *u) { return ((FakeClock *)u)->now; }
+static void fake_sleep(void *u, double s) {
+  ((FakeClock *)u)->now += s;
+  ((FakeClock *)u)->slept += s;
+}
+
+TEST(FrameTiming, AdvancesByModeAndCaps) {
+  struct Case {
+    const char *what;
+    double frame;  // s of real time the frame took
+    FrameTimingMode mode;
+    double want;  // s of simulation
+  } cases[] = {
+      {"half a second is capped at 16 ticks", 0.5, {}, 16 * TICK},
+      {"one tick and a bit", 0.01, {}, 0.01},
+      {"locked 30 fps on a fast machine", 0.001, {30, false, false, 0, false}, 1.0 / 30},
+      {"locked 30 fps on a slow machine", 0.2, {30, false, false, 0, false}, 1.0 / 30},
+      {"warp", 0.001, {0, true, false, 0, false}, 100 * TICK},
+      {"short frame waits for a tick", 0.001, {}, TICK},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeClock clock;
+    FrameClock fc{fake_now, fake_sleep, &clock};
+    FrameTiming t;
+    frame_timing_reset(&t, clock.now);
+    clock.now += c.frame;
+    double w = frame_timing_step(&t, &c.mode, &fc);
+    EXPECT_NEAR(w, c.want, 1e-12);
+    EXPECT_NEAR(t.target, c.want, 1e-12);
+    EXPECT_NEAR(t.total, c.want, 1e-12);
+  }
+}
+
+TEST(FrameTiming, HistogramBuckets) {
+  FakeClock clock;
+  FrameClock fc{fake_now, fake_sleep, &clock};
+  FrameTiming t;
+  frame_timing_reset(&t, clock.now);
+  FrameTimingMode mode{};
+  const double frames[] = {TICK * 1.5, TICK * 3, TICK * 100, 0.001};
+  for (double f : frames) {
+    clock.now += f;
+    frame_timing_step(&t, &mode, &fc);
+  }
+  EXPECT_EQ(t.histogram[1], 1u);  // 1.5 ticks: below 2
+  EXPECT_EQ(t.histogram[2], 1u);  // 3 ticks: below 4
+  EXPECT_EQ(t.histogram[7], 1u);  // 100 ticks: beyond 64
+  EXPECT_EQ(t.histogram[0], 1u);  // counted once although the loop slept and measured again
+  EXPECT_NEAR(t.longest, 0.125, 1e-12);
+}
+
+TEST(FrameTiming, ServerLeadScaling) {
+  EXPECT_NEAR(frame_scale_to_server(1, 0.0625, true), 1.0625, 1e-12);
+  EXPECT_NEAR(frame_scale_to_server(1, 5, true), 1.125, 1e-12);
+  EXPECT_NEAR(frame_scale_to_server(1, 0.5, false), 2.5, 1e-12);
+  EXPECT_NEAR(frame_scale_to_server(1, -0.5, true), 0.75, 1e-12);
+  EXPECT_NEAR(frame_scale_to_server(1, -3, false), 0.5, 1e-12);
+}
+
+TEST(MessageLog, CutInTheRingAndWraps) {
+  message_log_clear();
+  message_log_set_max_visible(3);
+  std::string long_text(200, 'x');
+  show_message(long_text.c_str());
+  EXPECT_EQ(std::string(message_log()->lines[0]), long_text.substr(0, 127));
+  for (int i = 1; i < MESSAGE_LOG_LINES; i++) show_message("line");
+  EXPECT_EQ(message_log()->write_index, 0);
+  EXPECT_EQ(message_log()->visible, 3);
+  show_message("wrapped");
+  EXPECT_STREQ(message_log()->lines[0], "wrapped");
+}
+
+TEST(MessageLog, ExpiryHidesOneLineAtATime) {
+  message_log_clear();
+  message_log_set_max_visible(5);
+  show_message("a");
+  show_message("b");
+  message_log_expire(1.0);
+  EXPECT_EQ(message_log()->visible, 2);
+  message_log_expire(2.5);
+  EXPECT_EQ(message_log()->visible, 1);
+  message_log_expire(3.0);  // the next one waits 5 s
+  EXPECT_EQ(message_log()->visible, 1);
+  message_log_expire(7.6);
+  EXPECT_EQ(message_log()->visible, 0);
+}
+
+TEST(Projection, WideAndNarrowScreens) {
+  Frustum wide = projection_extents(1600, 900, 90);
+  EXPECT_NEAR(wide.half_height, 0.75, 1e-6);
+  EXPECT_NEAR(wide.half_width, 0.75 * 1600 / 900.0, 1e-6);
+  Frustum square = projection_extents(640, 640, 90);
+  EXPECT_NEAR(square.half_width, 1.0, 1e-6);
+  EXPECT_NEAR(square.half_height, 1.0, 1e-6);
+}
