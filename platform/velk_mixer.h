@@ -97,6 +97,10 @@ struct VelkAudio {
   uintptr_t device;  // the system's device id, when there is one
 };
 
+// The output stream's fragments: rate / 64 samples each, mixahead x 64 / 1000 of them
+// queued ahead, limited to 1..32.
+void audio_fragments(int rate, int mixahead_ms, int *fragment_length, int *queued);
+
 // Makes `audio` the process's active driver; 0 when one is already active.
 int audio_driver_activate(VelkAudio *audio);
 VelkAudio *audio_driver_active();
