@@ -82,3 +82,39 @@ struct Frustum {
 };
 // Half extents of the view for a width x height viewport and a field of view in degrees.
 Frustum projection_extents(int width, int height, float fov_degrees);
+
+// ---- the ChannelBinding table: configured bindings to control channels ----
+struct ChannelBinding {
+  int binding;   // KeyBindingIndex of the configuration
+  int channel;   // ControlChannel
+  float factor;  // +1 or -1
+  float value;   // 0 or 1 for a key, 0..1 for an axis
+};
+constexpr int CHANNEL_BINDING_COUNT = 12;
+
+// Start-up: copies the fixed table into the loop's state (all values 0).
+void channel_bindings_reset();
+ChannelBinding *channel_bindings();
+// A key event: every row whose binding has this key code takes 1 when pressed, 0 when
+// released. `key_codes` maps a KeyBindingIndex to its resolved key code (0 = none).
+void channel_bindings_key(const int *key_codes, int code, int pressed);
+// An axis reading (-32767..32767) mapped through the binding's range to 0..1.
+float axis_binding_value(int raw, float range_start, float range_end);
+// Each channel is the sum over its rows of factor x value.
+void channels_from_bindings(float channels[CHANNEL_COUNT]);
+
+// ---- the controls handed to the local rider each tick ----
+struct LocalRiderInput {
+  float clutch;       // 0..1 engagement last tick
+  bool dab_latched;   // sticky dab state
+  bool dab_was_down;  // dab channel at or above 0.5 last tick
+};
+struct HandedControls {
+  float steer, throttle, front_brake, rear_brake, dab, back_up, lean, clutch;
+  int shift;  // +1 up, -1 down, 0 none
+};
+void local_rider_input_reset(LocalRiderInput *state);
+// Turns the channels into the rider's controls: reversed steering, the sticky dab latch,
+// the clutch that engages at most 4 per second, shift thresholds.
+HandedControls hand_controls(const float channels[CHANNEL_COUNT], bool reverse_steering,
+                             bool sticky_dab, LocalRiderInput *state);

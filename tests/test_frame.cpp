@@ -6,6 +6,7 @@
 
 #include "core/common.h"
 #include "core/frame.h"
+#include "files/config.h"
 
 // A clock that only moves when the loop sleeps or the test advances it.
 struct FakeClock {
@@ -107,4 +108,57 @@ TEST(Projection, WideAndNarrowScreens) {
   Frustum square = projection_extents(640, 640, 90);
   EXPECT_NEAR(square.half_width, 1.0, 1e-6);
   EXPECT_NEAR(square.half_height, 1.0, 1e-6);
+}
+
+TEST(ControlChannels, LeftKeyWithReversedSteering) {
+  channel_bindings_reset();
+  int codes[KEY_BINDING_COUNT] = {0};
+  codes[LEFT_KEY] = 0x10CB;  // the left arrow
+  codes[RIGHT_KEY] = 0x10CD;
+  channel_bindings_key(codes, 0x10CB, 1);
+  float ch[CHANNEL_COUNT];
+  channels_from_bindings(ch);
+  EXPECT_EQ(ch[CHANNEL_STEER], 1.0f);
+  LocalRiderInput state;
+  local_rider_input_reset(&state);
+  EXPECT_EQ(hand_controls(ch, true, false, &state).steer, -1.0f);
+  EXPECT_EQ(hand_controls(ch, false, false, &state).steer, 1.0f);
+  channel_bindings_key(codes, 0x10CD, 1);  // both held cancel out
+  channels_from_bindings(ch);
+  EXPECT_EQ(ch[CHANNEL_STEER], 0.0f);
+}
+
+TEST(ControlChannels, StickyDabClutchRiseAndShift) {
+  LocalRiderInput state;
+  local_rider_input_reset(&state);
+  float ch[CHANNEL_COUNT] = {0};
+  ch[CHANNEL_DAB] = 1;
+  EXPECT_EQ(hand_controls(ch, true, true, &state).dab, 1.0f);
+  EXPECT_EQ(hand_controls(ch, true, true, &state).dab, 1.0f);  // held: no flip
+  ch[CHANNEL_DAB] = 0;
+  EXPECT_EQ(hand_controls(ch, true, true, &state).dab, 1.0f);
+  ch[CHANNEL_DAB] = 0.6f;
+  EXPECT_EQ(hand_controls(ch, true, true, &state).dab, 0.0f);  // second press releases
+
+  ch[CHANNEL_CLUTCH] = 1;  // lever pulled: disengaged at once
+  EXPECT_EQ(hand_controls(ch, true, false, &state).clutch, 0.0f);
+  ch[CHANNEL_CLUTCH] = 0;  // dropped: rises 4 per second
+  EXPECT_NEAR(hand_controls(ch, true, false, &state).clutch, 4 * TICK, 1e-6);
+  EXPECT_NEAR(hand_controls(ch, true, false, &state).clutch, 8 * TICK, 1e-6);
+
+  struct {
+    float shift;
+    int want;
+  } shifts[] = {{0.6f, 1}, {0.5f, 0}, {-0.5f, 0}, {-0.51f, -1}};
+  for (auto s : shifts) {
+    ch[CHANNEL_SHIFT] = s.shift;
+    EXPECT_EQ(hand_controls(ch, true, false, &state).shift, s.want) << s.shift;
+  }
+}
+
+TEST(ControlChannels, AxisRange) {
+  EXPECT_EQ(axis_binding_value(0, 0.0625f, 0.9375f), 0.0f);
+  EXPECT_NEAR(axis_binding_value(16384, 0.0625f, 0.9375f), (0.5 - 0.0625) / 0.875, 1e-6);
+  EXPECT_EQ(axis_binding_value(32767, 0.0625f, 0.9375f), 1.0f);
+  EXPECT_NEAR(axis_binding_value(-16384, -0.0625f, -0.9375f), (0.5 - 0.0625) / 0.875, 1e-6);
 }
