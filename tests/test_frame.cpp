@@ -7,6 +7,7 @@
 #include "core/common.h"
 #include "core/frame.h"
 #include "files/config.h"
+#include "terrain/terrain.h"
 
 // A clock that only moves when the loop sleeps or the test advances it.
 struct FakeClock {
@@ -161,4 +162,23 @@ TEST(ControlChannels, AxisRange) {
   EXPECT_NEAR(axis_binding_value(16384, 0.0625f, 0.9375f), (0.5 - 0.0625) / 0.875, 1e-6);
   EXPECT_EQ(axis_binding_value(32767, 0.0625f, 0.9375f), 1.0f);
   EXPECT_NEAR(axis_binding_value(-16384, -0.0625f, -0.9375f), (0.5 - 0.0625) / 0.875, 1e-6);
+}
+
+TEST(SmoothedGroundHeight, PlaneAndBorders) {
+  // A 5 x 5 grid with 2 ft spacing whose height is the column number.
+  static float heights[25];
+  for (int r = 0; r < 5; r++)
+    for (int c = 0; c < 5; c++) heights[r * 5 + c] = (float)c;
+  Terrain t{};
+  t.heights = heights;
+  t.samples = 5;
+  t.spacing = 2;
+  // Symmetric weights around the centre of a plane give the plane's height there.
+  EXPECT_NEAR(smoothed_ground_height(&t, 4, 4, 1.5f), 2.0f, 1e-5);
+  // Far outside the field every sample reads the clamped border.
+  EXPECT_NEAR(smoothed_ground_height(&t, 100, 4, 3), 4.0f, 1e-5);
+  // A radius that falls between samples still weighs the nearest ones.
+  float h = smoothed_ground_height(&t, 3, 4, 0.1f);
+  EXPECT_GT(h, 1.0f);
+  EXPECT_LT(h, 2.0f);
 }
