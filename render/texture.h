@@ -28,6 +28,8 @@ int image_decode_predictive(const uint8_t *data, size_t size, Image *out);  // V
 int image_decode_png_grey16(const uint8_t *data, size_t size, uint16_t **samples, int *width,
                             int *height);
 const char *image_last_error();
+// The largest image (in pixels) a reader accepts; 0 restores the default of 64 Mpixel.
+void image_set_max_pixels(size_t pixels);
 
 // Reads a whole data file (name through the data-file layer) into malloc'd memory.
 // 1 on success; 0 when it cannot be opened. Files above `max_size` bytes fail.
