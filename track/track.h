@@ -57,7 +57,7 @@ void racer_timing_clear(RacerTiming *t);
 // when n is below the old next gate.
 void truncate_crossings(RacerTiming *t, int n);
 // Stores a crossing reported from elsewhere (server): pads with -1 up to index, stores
-// the tick and moves the next gate past it when it is behind. Returns 0 for a bad index.
+// the tick and sets the next gate to index + 1. Returns 0 for a bad index.
 int store_crossing(RacerTiming *t, int index, int32_t tick);
 // The tick of crossing i, or -1 when out of range (or skipped).
 int32_t crossing_tick(const RacerTiming *t, int i);
@@ -81,6 +81,7 @@ struct GateField {
 struct GateHooks {
   void (*learn_crossing)(int slot, int crossing, int exact);
   void (*update_results)();
+  void (*allocate_lines)(int sections);  // a track with timing was read: F' + N' sections
 };
 void set_gate_hooks(const GateHooks *hooks);  // null restores the no-op hooks
 
@@ -199,6 +200,12 @@ struct StartFlagger {
   float walk_time;       // s
 };
 
+// The lap board: the second flagger, showing the race's progress with four textures.
+struct LapBoard {
+  int billboard;  // -1 when none
+  uint32_t textures[4];
+};
+
 struct Flagger {
   int billboard;
   uint32_t textures[2];
@@ -219,6 +226,16 @@ const char *track_directory();     // "" when none
 const char *track_display_name();
 // The first line of "@<dir>/desc" (up to CR, LF, NUL or the end); 0 when there is none.
 int read_track_desc(const char *dir, char *out, size_t size);
+
+// Settings the load reads: debug level (0, 1, 2), the terrain render method (1, 2, 3) from
+// the Terrain Rendering Method setting, and whether models use normal maps.
+void track_set_options(int debug_level, int render_method, int model_normal_maps);
+// Calls out of the load to the window side; null members are skipped.
+struct TrackLoadHooks {
+  void (*draw_loading)(const char *text);  // one frame showing the text, when a window exists
+  void (*start_editor)();                  // in editor mode
+};
+void set_track_load_hooks(const TrackLoadHooks *hooks);  // null removes them
 
 // Loads the current track; 1 on success, 0 when the terrain failed to load.
 int track_load();
@@ -257,6 +274,7 @@ void bin_statues();
 const int *statue_bin(int bx, int bz, int *count);
 
 const StartFlagger *start_flagger();
+const LapBoard *lap_board();
 int flagger_count();
 const Flagger *flagger_at(int i);
 int parse_flaggers(const char *text, size_t length);
