@@ -42,6 +42,8 @@ const char *choice_text(const ChoiceSetting *s);  // the current option's text (
 int choice_select(ChoiceSetting *s, const char *text);
 // Sets the value clamped to [min, max]; NaN becomes the minimum.
 void range_set(RangeSetting *s, double value);
+// Reads `text` as the file does ("%f", then clamped); 1, or 0 (unchanged) when no number.
+int range_read(RangeSetting *s, const char *text);
 
 // Interned strings live for the process; equal texts share one pointer.
 const char *intern_string(const char *text);
@@ -102,6 +104,9 @@ struct BikeSetup {
 
 // The player's setup (module state; lives for the process).
 BikeSetup *bike_setup();
+// Every setup value back to its compiled-in default, then the stability table at the
+// default stability (part of config_reset_defaults).
+void setup_reset_defaults();
 // The model row the setup's `bike` choice names.
 const BikeModel *setup_bike_model(const BikeSetup *setup);
 
