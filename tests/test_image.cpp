@@ -1,0 +1,337 @@
+// Image readers, PNG writers, mip chains and the texture and image registries.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "core/frame.h"
+#include "render/texture.h"
+
+static bool logged(const char *text) {
+  const MessageLog *log = message_log();
+  for (int i = 0; i < MESSAGE_LOG_LINES; i++)
+    if (strstr(log->lines[i], text)) return true;
+  return false;
+}
+
+static std::vector<uint8_t> bytes(const std::string &s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+// Writes a PNG of any colour type with libpng directly (palette and tRNS included).
+static std::string png_file(const char *path, int w, int h, int colour, int depth,
+                            const std::vector<uint8_t> &data, bool trns = false) {
+  FILE *f = fopen(path, "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_set_IHDR(png, info, w, h, depth, colour, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  if (colour == PNG_COLOR_TYPE_PALETTE) {
+    png_color palette[2] = {{10, 20, 30}, {200, 100, 50}};
+    png_set_PLTE(png, info, palette, 2);
+  }
+  if (trns) {
+    png_byte alpha[2] = {0, 255};
+    png_set_tRNS(png, info, alpha, 2, nullptr);
+  }
+  png_text text = {};
+  text.compression = PNG_TEXT_COMPRESSION_NONE;
+  text.key = (png_charp) "Comment";
+  text.text = (png_charp) "[mip_max_alpha]";
+  png_set_text(png, info, &text, 1);
+  png_write_info(png, info);
+  size_t row = data.size() / h;
+  for (int y = 0; y < h; y++) png_write_row(png, (png_bytep)data.data() + row * y);
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  fclose(f);
+  FILE *r = fopen(path, "rb");
+  std::string out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, r)) > 0) out.append(buffer, n);
+  fclose(r);
+  return out;
+}
+
+class Images : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    texture_reset_for_tests();
+    message_log_clear();
+    snprintf(dir, sizeof dir, "/tmp/dvimage_XXXXXX");
+    ASSERT_NE(mkdtemp(dir), nullptr);
+  }
+  void TearDown() override {
+    texture_reset_for_tests();
+    system((std::string("rm -rf ") + dir).c_str());
+  }
+  std::string file(const char *name) { return std::string(dir) + "/" + name; }
+  void write(const char *name, const std::string &data) {
+    FILE *f = fopen(file(name).c_str(), "wb");
+    fwrite(data.data(), 1, data.size(), f);
+    fclose(f);
+  }
+  char dir[64];
+};
+
+TEST_F(Images, NetpbmAndPredictiveForms) {
+  struct Case {
+    const char *name;
+    std::string data;
+    int w, h, channels;
+    std::vector<uint8_t> pixels;
+  } cases[] = {
+      {"binary ppm", std::string("P6\n# c\n2 1\n255\n") + "\x01\x02\x03\xff\x80\x07", 2, 1, 3, {1, 2, 3, 255, 128, 7}},
+      {"text ppm with maxval 15", "P3 1 2 # comment\n15\n15 0 5\n# between\n1 2 3", 1, 2, 3, {255, 0, 85, 17, 34, 51}},
+      {"binary pgm", std::string("P5 3 1 255\n") + std::string("\x00\x7f\xff", 3), 3, 1, 1, {0, 127, 255}},
+      {"text pgm", "P2\n2 1\n# max\n1\n1 0\n", 2, 1, 1, {255, 0}},
+      {"binary ppm, 16-bit", std::string("P6 1 1 65535\n") + std::string("\xff\xff\x80\x00\x00\x00", 6), 1, 1, 3, {255, 127, 0}},
+      // V6: first pixel as is, first row from the left, first column from above,
+      // the rest from left + above - above-left.
+      {"predictive rgb", std::string("V6 2 2\n") + std::string("\x0a\x14\x1e" "\x01\x01\x01" "\x02\x02\x02" "\x03\x00\xff", 12),
+       2, 2, 3, {10, 20, 30, 11, 21, 31, 12, 22, 32, 16, 23, 32}},
+      {"predictive rgba", std::string("V7 1 1 ") + "\x01\x02\x03\x04", 1, 1, 4, {1, 2, 3, 4}},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    Image image = {};
+    std::vector<uint8_t> data = bytes(k.data);
+    ASSERT_EQ(image_decode(data.data(), data.size(), &image), 1) << image_last_error();
+    EXPECT_EQ(image.width, k.w);
+    EXPECT_EQ(image.height, k.h);
+    EXPECT_EQ(image.channels, k.channels);
+    EXPECT_EQ(std::vector<uint8_t>(image.pixels, image.pixels + k.pixels.size()), k.pixels);
+    image_free(&image);
+  }
+}
+
+TEST_F(Images, MalformedFilesFail) {
+  struct Case { const char *name; std::string data; const char *error; } cases[] = {
+      {"empty", "", nullptr},
+      {"ppm without dimensions", "P6\n# only\n", "Can't get PPM dimensions"},
+      {"ppm with one dimension", "P6 12", "Can't get PPM dimensions"},
+      {"pgm without dimensions", "P5 x", "Can't get PGM dimensions"},
+      {"short binary ppm", "P6 2 2 255\nabc", nullptr},
+      {"short text ppm", "P3 1 1 255 1 2", nullptr},
+      {"zero maxval", "P6 1 1 0\nabc", nullptr},
+      {"zero width", "P6 0 1 255\n", nullptr},
+      {"huge", "P6 100000 100000 255\n", nullptr},
+      {"short predictive", "V7 2 2\nabcd", nullptr},
+      {"truncated png", std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16), nullptr},
+      {"garbage", "hello world", nullptr},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    Image image = {nullptr, -7, -7, -7};
+    std::vector<uint8_t> data = bytes(k.data);
+    EXPECT_EQ(image_decode(data.data(), data.size(), &image), 0);
+    EXPECT_EQ(image.width, -7);  // untouched on failure
+    if (k.error) {
+      EXPECT_STREQ(image_last_error(), k.error);
+    }
+  }
+  std::vector<uint8_t> ppm = bytes("P5 1 1 255\n\x01");
+  Image image = {};
+  EXPECT_EQ(image_decode_ppm(ppm.data(), ppm.size(), &image), 0);
+  EXPECT_STREQ(image_last_error(), "Can't parse PPM header");
+  std::vector<uint8_t> pgm = bytes("P6 1 1 255\n\x01\x01\x01");
+  EXPECT_EQ(image_decode_pgm(pgm.data(), pgm.size(), &image), 0);
+  EXPECT_STREQ(image_last_error(), "Can't parse PGM header");
+}
+
+TEST_F(Images, PngColourTypesBecomeRgbOrRgba) {
+  struct Case {
+    const char *name;
+    int colour, depth;
+    std::vector<uint8_t> data;  // 2 x 1 pixels
+    bool trns;
+    int channels;
+    std::vector<uint8_t> pixels;
+    uint16_t grey16[2];
+  } cases[] = {
+      {"rgb", PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6}, false, 3, {1, 2, 3, 4, 5, 6}, {2 * 257, 5 * 257}},
+      {"rgba", PNG_COLOR_TYPE_RGBA, 8, {1, 2, 3, 9, 4, 5, 6, 8}, false, 4, {1, 2, 3, 9, 4, 5, 6, 8}, {2 * 257, 5 * 257}},
+      {"grey", PNG_COLOR_TYPE_GRAY, 8, {7, 250}, false, 3, {7, 7, 7, 250, 250, 250}, {7 * 257, 250 * 257}},
+      {"grey 16", PNG_COLOR_TYPE_GRAY, 16, {0x12, 0x34, 0xff, 0x00}, false, 3, {0x12, 0x12, 0x12, 0xff, 0xff, 0xff}, {0x1234, 0xff00}},
+      {"grey alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 8, {7, 1, 9, 2}, false, 4, {7, 7, 7, 1, 9, 9, 9, 2}, {7 * 257, 9 * 257}},
+      {"grey 4 bits", PNG_COLOR_TYPE_GRAY, 4, {0xf0}, false, 3, {255, 255, 255, 0, 0, 0}, {65535, 0}},
+      {"palette", PNG_COLOR_TYPE_PALETTE, 8, {1, 0}, false, 3, {200, 100, 50, 10, 20, 30}, {0, 0}},
+      {"palette with transparency", PNG_COLOR_TYPE_PALETTE, 8, {0, 1}, true, 4, {10, 20, 30, 0, 200, 100, 50, 255}, {0, 0}},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    std::string data = png_file(file("x.png").c_str(), 2, 1, k.colour, k.depth, k.data, k.trns);
+    Image image = {};
+    char *info = nullptr;
+    ASSERT_EQ(image_decode_png((const uint8_t *)data.data(), data.size(), &image, &info), 1) << image_last_error();
+    EXPECT_EQ(image.channels, k.channels);
+    EXPECT_EQ(std::vector<uint8_t>(image.pixels, image.pixels + k.pixels.size()), k.pixels);
+    EXPECT_STREQ(info, "[mip_max_alpha]");
+    free(info);
+    image_free(&image);
+    uint16_t *grey;
+    int w, h;
+    ASSERT_EQ(image_decode_png_grey16((const uint8_t *)data.data(), data.size(), &grey, &w, &h), 1);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 1);
+    if (k.colour != PNG_COLOR_TYPE_PALETTE && k.colour != PNG_COLOR_TYPE_RGB && k.colour != PNG_COLOR_TYPE_RGBA) {
+      EXPECT_EQ(grey[0], k.grey16[0]);
+      EXPECT_EQ(grey[1], k.grey16[1]);
+    } else {  // colour made grey: a weighted mix of the channels
+      EXPECT_GT(grey[0] + grey[1], 0);
+    }
+    free(grey);
+  }
+}
+
+TEST_F(Images, PngWritersRoundTrip) {
+  std::vector<uint16_t> grey = {0, 1, 0x1234, 0xffff, 300, 65534};
+  ASSERT_EQ(png_write_grey16(file("h.png").c_str(), grey.data(), 3, 2), 1);
+  uint16_t *back;
+  int w, h;
+  uint8_t *data;
+  size_t size;
+  ASSERT_EQ(data_read_all(file("h.png").c_str(), &data, &size, 1 << 20), 1);
+  ASSERT_EQ(image_decode_png_grey16(data, size, &back, &w, &h), 1);
+  free(data);
+  EXPECT_EQ(std::vector<uint16_t>(back, back + 6), grey);
+  free(back);
+
+  std::vector<uint8_t> rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  ASSERT_EQ(png_write_rgb(file("s.png").c_str(), rgb.data(), 2, 2), 1);
+  Image image = {};
+  ASSERT_EQ(image_read_file(file("s.png").c_str(), &image), 1);
+  EXPECT_EQ(image.channels, 3);
+  EXPECT_EQ(std::vector<uint8_t>(image.pixels, image.pixels + 12), rgb);
+  image_free(&image);
+  EXPECT_EQ(png_write_rgb("/proc/dv_none/x.png", rgb.data(), 2, 2), 0);
+}
+
+TEST_F(Images, MipReduce) {
+  // 3 channels: plain averages; 1-wide images reduce by pairs.
+  uint8_t rgb[2 * 2 * 3 + 3] = {10, 20, 30, 20, 30, 40, 30, 40, 50, 40, 50, 61};
+  mip_reduce(rgb, 2, 2, 3, 0);
+  EXPECT_EQ(rgb[12], 25);
+  EXPECT_EQ(rgb[13], 35);
+  EXPECT_EQ(rgb[14], 45);
+  uint8_t column[1 * 2 * 3 + 3] = {10, 0, 0, 21, 0, 0};
+  mip_reduce(column, 1, 2, 3, 0);
+  EXPECT_EQ(column[6], 15);
+  // 4 channels: colour weighted by alpha; alpha averaged or, with max-alpha, the largest.
+  uint8_t rgba[4 * 4 + 4] = {200, 0, 0, 255, 0, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  mip_reduce(rgba, 2, 2, 4, 0);
+  EXPECT_EQ(rgba[16], 200);
+  EXPECT_EQ(rgba[17], 0);
+  EXPECT_EQ(rgba[19], 63);
+  mip_reduce(rgba, 2, 2, 4, 1);
+  EXPECT_EQ(rgba[19], 255);
+  uint8_t clear[4 * 4 + 4] = {100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  mip_reduce(clear, 2, 2, 4, 0);
+  EXPECT_EQ(clear[16], 25);  // all transparent: plain average
+  EXPECT_EQ(mip_chain_size(4, 2, 3), size_t(4 * 2 + 2 * 1 + 1) * 3);
+}
+
+// ---- the registries ----
+struct UploadLog {
+  int count, width, height, levels_hint, channels, flags;
+  std::vector<uint32_t> destroyed;
+};
+static UploadLog s_uploads;
+static uint32_t fake_upload(const uint8_t *, int w, int h, int channels, int flags, unsigned long *memory) {
+  s_uploads.count++;
+  s_uploads.width = w;
+  s_uploads.height = h;
+  s_uploads.channels = channels;
+  s_uploads.flags = flags;
+  *memory += (unsigned long)mip_chain_size(w, h, channels);
+  return 1000 + s_uploads.count;
+}
+static void fake_destroy(uint32_t id) { s_uploads.destroyed.push_back(id); }
+
+TEST_F(Images, RegistryCachesByNameWithCaseWarning) {
+  write("Dirt.ppm", "P3 1 1 255 1 2 3");
+  std::string exact = file("Dirt.ppm"), other = file("dirt.ppm");
+  uint32_t id = texture_load(exact.c_str());
+  ASSERT_NE(id, 0u);
+  EXPECT_FALSE(logged("case mismatch"));
+  EXPECT_EQ(texture_load(exact.c_str()), id);
+  EXPECT_EQ(texture_load(other.c_str()), id);
+  EXPECT_TRUE(logged(("Warning: case mismatch on '" + other + "'").c_str()));
+  EXPECT_STREQ(texture_name(id), exact.c_str());
+  EXPECT_EQ(texture_load(file("missing.png").c_str()), 0u);
+  EXPECT_EQ(texture_load(""), 0u);
+}
+
+TEST_F(Images, UploadsFollowDetailFlagsAndPowersOfTwo) {
+  s_uploads = {};
+  TextureGlHooks hooks = {fake_upload, fake_destroy, nullptr};
+  texture_set_gl_hooks(&hooks);
+  struct Case {
+    const char *name;
+    int w, h, detail;
+    int up_w, up_h, flags;
+    bool npot_warning;
+  } cases[] = {
+      {"plain.ppm", 100, 50, 0, 128, 64, 0, true},
+      {"big.ppm", 512, 256, 2, 256, 128, 0, false},
+      {"!full.ppm", 512, 256, 2, 512, 256, 0, false},
+      {"wall-hrepeat.ppm", 4, 4, 0, 4, 4, TEXTURE_REPEAT_X, false},
+      {"wall-vrepeat.ppm", 4, 4, 0, 4, 4, TEXTURE_REPEAT_Y, false},
+      {"wall-repeat.ppm", 4, 4, 0, 4, 4, TEXTURE_REPEAT_X | TEXTURE_REPEAT_Y, false},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    message_log_clear();
+    texture_set_options(k.detail, 0, 1);
+    const char *plain = k.name[0] == '!' ? k.name + 1 : k.name;
+    write(plain, "P6 " + std::to_string(k.w) + " " + std::to_string(k.h) + " 255\n" + std::string(size_t(k.w) * k.h * 3, 'a'));
+    std::string name = (k.name[0] == '!' ? "!" : "") + file(plain);
+    ASSERT_NE(texture_load(name.c_str()), 0u);
+    EXPECT_EQ(s_uploads.width, k.up_w);
+    EXPECT_EQ(s_uploads.height, k.up_h);
+    EXPECT_EQ(s_uploads.flags, k.flags);
+    EXPECT_EQ(logged("Warning: Non power of 2 texture"), k.npot_warning);
+  }
+  texture_set_gl_hooks(nullptr);
+}
+
+TEST_F(Images, PurgeDropsWhatTheNewTrackDidNotUse) {
+  s_uploads = {};
+  TextureGlHooks hooks = {fake_upload, fake_destroy, nullptr};
+  texture_set_gl_hooks(&hooks);
+  for (const char *n : {"a.ppm", "b.ppm", "c.ppm"}) write(n, "P3 1 1 255 1 2 3");
+  uint32_t start = texture_load(file("a.ppm").c_str());  // before the first track: permanent
+  texture_new_generation();
+  uint32_t b = texture_load(file("b.ppm").c_str());
+  uint32_t c = texture_load(file("c.ppm").c_str());
+  uint8_t *pixels;
+  int w, h;
+  ASSERT_EQ(image_load(file("b.ppm").c_str(), &pixels, &w, &h), 1);
+  EXPECT_EQ(pixels[3], 255);  // images are kept as RGBA
+  texture_new_generation();
+  EXPECT_EQ(texture_memory(), 0u);
+  EXPECT_EQ(texture_load(file("c.ppm").c_str()), c);  // used again: kept
+  EXPECT_GT(texture_memory(), 0u);
+  texture_purge();
+  EXPECT_EQ(s_uploads.destroyed, std::vector<uint32_t>{b});
+  EXPECT_STREQ(texture_name(start), file("a.ppm").c_str());
+  EXPECT_EQ(texture_name(b), nullptr);
+  EXPECT_EQ(image_name(pixels), nullptr);
+  texture_set_gl_hooks(nullptr);
+}
+
+TEST_F(Images, LinkFiles) {
+  write("real.ppm", "P3 1 1 255 1 2 3");
+  write("link.png", "LINK  " + file("real.ppm") + "  \n");
+  write("broken.png", "LINK " + file("none.png"));
+  uint32_t id = texture_load(file("link.png").c_str());
+  EXPECT_NE(id, 0u);
+  EXPECT_EQ(texture_load(file("real.ppm").c_str()), id);
+  EXPECT_EQ(texture_load(file("link.png").c_str()), id);
+  EXPECT_EQ(texture_load(file("broken.png").c_str()), 0u);
+}
