@@ -11,7 +11,7 @@ if [ ${#targets[@]} -eq 0 ]; then
   echo "fuzz: no targets"
   exit 0
 fi
-flags="-fsanitize=address,undefined -fsanitize-recover=none -fsanitize=fuzzer-no-link -fno-omit-frame-pointer"
+flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fsanitize=fuzzer-no-link -fno-omit-frame-pointer"
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DDV_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" > /dev/null
