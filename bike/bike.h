@@ -236,7 +236,10 @@ void shock_torque(Bike *bike);
 int apply_setup(Bike *bike, const BikeSetup *setup, double time);
 // Session-wide: a setup value lay far outside its range (never cleared except by reset).
 int setup_out_of_range();
-void bike_setup_reset();  // tests: clears the out-of-range flag and refusal clock
+// The race server's word on arcade physics: when disabled, "Yes" clears the arcade bit.
+void set_arcade_disabled(int disabled);
+int bike_arcade_disabled();
+void bike_setup_reset();  // session start and tests: flag, refusal clock, arcade switch
 
 // Setters: each limits the value to its range (and flags values far outside it).
 void set_leveling(Bike *b, float v);
