@@ -102,6 +102,8 @@ struct SessionClock {
   int32_t halfway_lap;   // the halfway signal (NO_LAP_LIMIT until fixed)
   int32_t gate_lead;     // ticks, GATE_DROP_LEAD
   int time_trial;
+  int32_t last_lap;  // ticks of the time trial's last lap, 0 = none
+  int32_t best_lap;  // ticks of the time trial's best lap, 0 = none
   int results_final;
   int viewed_slot;
 };
@@ -118,6 +120,7 @@ struct SessionOptions {
   int force_reload;    // the console's forcereload: reload the track even when unchanged
   int online;          // connected to a race server
   float erosion;       // 0 .. 100; terrain deformation under the bikes when above 0
+  int debug_level;     // 0 .. 2: series scan logs at 1
 };
 SessionOptions *session_options();
 
@@ -259,8 +262,8 @@ void series_reset();
 struct SessionHooks {
   // Title screen: draws and presents one frame with a progress text.
   void (*draw_progress)(const char *text);
-  // Track catalogue: index of a track directory (-1 when unknown) and whether a forced
-  // reload is pending.
+  // Track catalogue: index of a track directory, -1 when it is not a catalogued track.
+  // Without it a track is any directory holding a "terrain.hf".
   int (*track_index)(const char *dir);
   // Learnt lines (robot/): save the current skill's lines and reset; load and analyse.
   void (*lines_save)();
@@ -284,13 +287,10 @@ struct SessionHooks {
   void (*erode)(Bike *bike);
   // Racers simulated elsewhere: placed from their history for the tick (race server).
   void (*place_remote)(Racer *racer, int slot, int32_t tick);
-  // Textures: memory in use (bytes) and the release of unused textures and models.
-  uint64_t (*texture_memory)();
-  void (*release_unused)();
-  // Applies the player's bike setup to the local human's bike.
-  void (*apply_setup)(Bike *bike);
-  // The starting gate pieces' poses (render side): piece index, drop angle (0 .. 1).
-  void (*pose_gate_piece)(int piece, float drop);
+  // Line learning (robot/), handed on to the crossing check: a crossing stored, and the
+  // tables allocated when a track with timing is read.
+  void (*learn_crossing)(int slot, int crossing, int exact);
+  void (*allocate_lines)(int sections);
   // The local human's controls for this tick (tools and tests; the frame loop hands
   // the controls itself before run_tick).
   void (*human_controls)(Racer *racer, int slot);
