@@ -326,6 +326,13 @@ TEST_F(ConfigTest, UnwritableConfigurationIsReported) {
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("Configuration not saved"), std::string::npos);
   EXPECT_NE(err.find(path), std::string::npos);
+  // A device that is always full: the open succeeds, the writes are lost at the flush.
+  if (access("/dev/full", W_OK) == 0) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(config_write_file("/dev/full"));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Configuration not saved: /dev/full"),
+              std::string::npos);
+  }
 }
 
 TEST_F(ConfigTest, RandomBytesAndGarbageLinesLeaveSettingsAlone) {
