@@ -198,8 +198,8 @@ Config *config();
 // default stability. Also the reset the tests call.
 void config_reset_defaults();
 
-// Start-up: the labels of the VideoMode list for the `video_mode` choice (copied). Until
-// called the list is "Default Fullscreen", "Windowed".
+// Start-up, before config_read: the labels of the VideoMode list for the `video_mode`
+// choice (copied, up to 128). Until called the list is "Default Fullscreen", "Windowed".
 void config_set_video_modes(const char *const *labels, int count);
 
 // Reads "@config" ("rb"). 1 when the file was there and read; 0 when there is none
