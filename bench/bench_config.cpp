@@ -13,14 +13,20 @@
 
 namespace {
 
-std::string s_path;
+std::string s_dir, s_path;
+
+void cleanup() {
+  std::string cmd = "rm -rf '" + s_dir + "'";
+  if (system(cmd.c_str()) != 0) fprintf(stderr, "bench_config: could not remove %s\n", s_dir.c_str());
+}
 
 // A configuration as the game writes it after a player changed a few settings, in a home
 // directory of our own; the game data of the build directory feeds the texture lists.
 void prepare() {
   if (!s_path.empty()) return;
-  std::string dir = "/tmp/bench_config_" + std::to_string((long)getpid());
-  setenv("XDG_DATA_HOME", dir.c_str(), 1);
+  s_dir = "/tmp/bench_config_" + std::to_string((long)getpid());
+  atexit(cleanup);
+  setenv("XDG_DATA_HOME", s_dir.c_str(), 1);
   setenv("DV_HOME", DV_BINARY_DIR, 1);
   datafile_reset_for_tests();
   config_reset_defaults();
@@ -29,7 +35,7 @@ void prepare() {
                            "name=Bench Rider", "number=42", "fov=95", "server_name_hist00=example.net",
                            "throttle_key=(-1.000000,1.000000)joystick-a-y"})
     config_apply_line(line);
-  s_path = dir + "/config";
+  s_path = s_dir + "/config";
   if (!config_write_file(s_path.c_str())) abort();
 }
 
