@@ -508,15 +508,20 @@ TEST_F(TrackFiles, Flaggers) {
 }
 
 TEST_F(TrackFiles, SavingGatesAndTrackInfo) {
-  minimal_track("saved");
+  minimal_track("saved", 1.0f);  // height = x / 2
   put("saved", "desc", "Saved Track\n");
   put("saved", "timing_gates",
-      "startinggate:\n[10 0 20] 0.5\n[20 0 20] 0.5\ncheckpoints:\n10 [0 0 0] [1 0 0]\n"
+      "startinggate:\n[10 7 20] 0.5\n[20 0 20] 0.5\ncheckpoints:\n10 [0 0 0] [1 0 0]\n"
       "12 [50 0 0] [1 0 0]\nfirstlap:\n0 1\nnormallap:\n1 0 1\n");
   ASSERT_TRUE(load("saved")) << all_messages();
   ASSERT_TRUE(track_has_timing());
   EXPECT_EQ(start_gate_count(), 2);
-  EXPECT_EQ(statue_count(), 2);  // one object per piece
+  // One object per piece, 3 ft ahead of it, standing at the piece's height.
+  ASSERT_EQ(statue_count(), 2);
+  EXPECT_FLOAT_EQ(statue_at(0)->x, 10 - 3 * sinf(0.5f));
+  EXPECT_FLOAT_EQ(statue_at(0)->z, 20 - 3 * cosf(0.5f));
+  EXPECT_FLOAT_EQ(statue_at(0)->y, 7);
+  EXPECT_FLOAT_EQ(start_gate_piece(0)->y, 7);
   ASSERT_TRUE(save_track_info());
   char hex[41];
   sha1_hex(track_digest(), hex);
@@ -545,8 +550,13 @@ TEST(StarterTracks, LoadHeadlessWithoutWarnings) {
     GTEST_SKIP() << "no starter data in " << dir;
   setenv("DV_HOME", dir.c_str(), 1);
   datafile_reset_for_tests();
+  std::string missing;
   for (const char *name : {"rabbithill", "practice"}) {
     SCOPED_TRACE(name);
+    if (access((dir + "/" + name).c_str(), F_OK) != 0) {
+      missing += std::string(" ") + name;
+      continue;
+    }
     track_reset();
     terrain_reset_for_tests();
     texture_reset_for_tests();
@@ -563,6 +573,7 @@ TEST(StarterTracks, LoadHeadlessWithoutWarnings) {
   terrain_reset_for_tests();
   texture_reset_for_tests();
   model_reset_for_tests();
+  if (!missing.empty()) GTEST_SKIP() << "not generated yet:" << missing;
 }
 
 }  // namespace

@@ -462,9 +462,10 @@ int create_statue(float x, float height, float z, float heading, const char *mod
   return g_objects.statues.count - 1;
 }
 
+// The piece's y is where the object stands, not a height above the ground.
 int create_start_gate_object(float x, float y, float z, float angle, const char *model,
                              const char *texture, const char *shape) {
-  return create_statue(x, y, z, angle, model, texture, shape);
+  return create_statue(x, y - ground_height(x, z), z, angle, model, texture, shape);
 }
 
 int parse_statues(const char *text, size_t length) {
