@@ -118,3 +118,75 @@ void local_rider_input_reset(LocalRiderInput *state);
 // the clutch that engages at most 4 per second, shift thresholds.
 HandedControls hand_controls(const float channels[CHANNEL_COUNT], bool reverse_steering,
                              bool sticky_dab, LocalRiderInput *state);
+
+// ---- the frame loop ----
+enum ViewMode { VIEW_RIDER, VIEW_EDITOR, VIEW_CHASE, VIEW_CAMERA, VIEW_TITLE };
+
+// Where the tick loop takes its input events: the oldest event stamped before `moment`
+// (s on the velk clock), or any pending event when `all`. 1 and the event, else 0.
+struct FrameEventSource {
+  int (*next)(void *user, double moment, bool all, int *code, int *pressed);
+  void *user;
+};
+
+// Calls out of the loop into modules that draw, play sound or run menus. Null members
+// are skipped (headless runs and tests).
+struct FrameHooks {
+  // Draws the view of `mode` and the HUD for a width x height drawable.
+  void (*draw_view)(int mode, int width, int height);
+  // Reads the frame buffer as 8-bit RGB rows from the top; 1 when read.
+  int (*read_pixels)(int width, int height, unsigned char *rgb);
+  // Writes an RGB image as a PNG data file; 1 on success.
+  int (*write_png)(const char *name, int width, int height, const unsigned char *rgb);
+  // One mixing step of the sound device, after the engines were fed.
+  void (*sound_frame)(float frame_factor);
+  // The mixer's block for the tick (1380 bytes), appended to the audio recording.
+  int (*audio_block)(unsigned char *out, int bytes);
+  // Demo seeking by seconds (rewind and skip keys).
+  void (*demo_seek)(double seconds);
+  // Per-frame terrain update for the renderer.
+  void (*terrain_frame)();
+};
+void frame_set_hooks(const FrameHooks *hooks);
+
+// The loop's options from the command line.
+struct FrameOptions {
+  float locked_fps;  // 0 = not locked
+  bool warp;
+  bool record_video;
+  bool hidden_pause, hidden_hud;
+  bool editor_allowed;
+  int debug_level;
+  void *audio_file;  // DataFile of --record-audio, or null
+};
+
+// Start-up: resets the loop's state and resolves the key codes of the bindings and the
+// fixed menu keys through the platform's key names.
+void frame_loop_init(const FrameOptions *options, double now);
+// Resolved key codes of the configuration's bindings (0 where unbound).
+void frame_bind_key(int binding, int code);
+
+// Runs ticks until the simulated time reaches the target: the tick loop of one pass,
+// applying each input event to the tick it fell into.
+void frame_run_ticks(const FrameEventSource *events, double now);
+// One whole pass on a window: draw, sound, timing, ticks. 0 when the loop must end.
+struct VelkWindow;
+int frame_pass(VelkWindow *window, const FrameClock *clock);
+// Runs passes until quit or the window closes.
+void frame_loop(VelkWindow *window);
+
+// State the tests and the other modules look at.
+FrameTiming *frame_timing();
+int frame_view_mode();
+void frame_set_view_mode(int mode);
+bool frame_paused();
+bool frame_menu_open();
+void frame_set_menu_open(bool open);
+void frame_request_quit();
+bool frame_quit_requested();
+int frame_selected_camera();  // track camera, -1 = none
+void frame_channels(float out[CHANNEL_COUNT]);
+
+// Screenshots: the next number, continuing after the largest "screenshot%u" data file.
+int screenshot_next_number();
+void take_screenshot(int width, int height);

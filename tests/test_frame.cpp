@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/common.h"
 #include "core/frame.h"
@@ -181,4 +182,50 @@ TEST(SmoothedGroundHeight, PlaneAndBorders) {
   float h = smoothed_ground_height(&t, 3, 4, 0.1f);
   EXPECT_GT(h, 1.0f);
   EXPECT_LT(h, 2.0f);
+}
+
+// An event source holding events stamped on the velk clock.
+struct ScriptedEvents {
+  struct Ev {
+    double time;
+    int code, pressed;
+  };
+  std::vector<Ev> queue;
+  std::vector<double> moments;    // the moment of every tick that asked
+  std::vector<int> tick_of_event; // the ask (tick) in which each event was taken
+  int asks = 0;
+  double last_moment = -1;
+};
+static int scripted_next(void *user, double moment, bool all, int *code, int *pressed) {
+  ScriptedEvents *s = (ScriptedEvents *)user;
+  if (moment != s->last_moment) {
+    s->moments.push_back(moment);
+    s->last_moment = moment;
+  }
+  if (s->queue.empty() || (!all && !(s->queue.front().time < moment))) return 0;
+  *code = s->queue.front().code;
+  *pressed = s->queue.front().pressed;
+  s->queue.erase(s->queue.begin());
+  s->tick_of_event.push_back((int)s->moments.size() - 1);
+  return 1;
+}
+
+TEST(FrameLoop, EventsLandInTheTickTheyFellInto) {
+  config_reset_defaults();
+  frame_loop_init(nullptr, 0);
+  FrameTiming *t = frame_timing();
+  t->target = 4 * TICK;  // four ticks to run, ending at the clock's now = 10 s
+  double now = 10.0;
+  ScriptedEvents ev;
+  ev.queue = {{now - 3.5 * TICK, 0x1001, 1}, {now - 1.2 * TICK, 0x1002, 1},
+              {now + 5.0, 0x1003, 1}};
+  FrameEventSource src{scripted_next, &ev};
+  frame_run_ticks(&src, now);
+  ASSERT_EQ(ev.moments.size(), 4u);
+  EXPECT_DOUBLE_EQ(ev.moments[0], now - 3 * TICK);
+  EXPECT_DOUBLE_EQ(ev.moments[3], now);
+  // 3.5 ticks ago falls before the first tick's moment; 1.2 ticks ago before the third;
+  // the last tick takes whatever is pending.
+  EXPECT_EQ(ev.tick_of_event, (std::vector<int>{0, 2, 3}));
+  EXPECT_DOUBLE_EQ(t->simulated, 4 * TICK);
 }
