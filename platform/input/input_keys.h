@@ -90,7 +90,7 @@ inline int key_code_of_name(const char *name, const char *const *system_names, i
   }
   unsigned value;
   int used = 0;
-  if (name[0] == '0' && (name[1] == 'x' || name[1] == 'X') &&
+  if (name[0] == '0' && (name[1] == 'x' || name[1] == 'X') && isxdigit((unsigned char)name[2]) &&
       sscanf(name, "%x%n", &value, &used) == 1 && name[used] == 0 && value <= 0x1FF) {
     *code = VELK_KEY_BASE + (int)value;
     return 1;
