@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "files/files.h"
+#include "render/texture.h"
 #include "tools/dvgen/dvgen.h"
 
 // ---- output ----
@@ -236,7 +237,10 @@ static int png_write_rgba_file(const std::string &path, const Img &im) {
 int write_png(const std::string &name, const Img &im) {
   std::string path = out_path(name);
   if (!make_parents(path)) return 0;
-  if (!png_write_rgba_file(path, im)) {
+  // RGB through the project's writer; RGBA (sprites) through the generator's own.
+  int ok = im.ch == 3 ? png_write_rgb(path.c_str(), im.px.data(), im.w, im.h)
+                      : png_write_rgba_file(path, im);
+  if (!ok) {
     fprintf(stderr, "dvgen: can't write %s\n", path.c_str());
     return 0;
   }
