@@ -18,6 +18,7 @@
 #include "render/texture.h"
 #include "terrain/terrain.h"
 #include "track/track.h"
+#include "track/track_objects_local.h"
 
 namespace {
 
@@ -540,6 +541,75 @@ TEST_F(TrackFiles, SavingGatesAndTrackInfo) {
   track_unload();
   EXPECT_FALSE(save_track_info());
   EXPECT_FALSE(track_has_timing());
+}
+
+TEST_F(TrackFiles, EditorWritesBillboardsAndStatuesBack) {
+  minimal_track("edited");
+  write_file(data + "tex.ppm", ppm(4, 4));
+  write_file(data + "rock.shp", "1\n0 1 0 1.5 0 0 0\n");
+  put("edited", "billboards", "[10 2 20] 5 0.5 @tex.ppm\n[30 0 40] 6 1 #ff8000#@tex.ppm\n");
+  put("edited", "statues", "[12 1 14] 0.5 null null @rock.shp\n[20 0 20] 4 null null null\n");
+  put("edited", "timing_gates", "startinggate:\n[10 0 20] 0.5\ncheckpoints:\n");
+  ASSERT_TRUE(load("edited")) << all_messages();
+  ASSERT_EQ(statue_count(), 3);  // the starting gate piece first; it is not written here
+  ASSERT_TRUE(save_billboards());
+  ASSERT_TRUE(save_statues());
+  EXPECT_EQ(read_file(home + "Dirtvane/edited/billboards"),
+            "[10.000000 2.000000 20.000000] 5.000000 0.500000 @tex.ppm\n"
+            "[30.000000 0.000000 40.000000] 6.000000 1.000000 #ff8000#@tex.ppm\n");
+  EXPECT_EQ(read_file(home + "Dirtvane/edited/statues"),
+            "[12.000000 1.000000 14.000000] 0.500000 null null @rock.shp\n"
+            "[20.000000 0.000000 20.000000] 4.000000 null null null\n");
+  // The user's copy is read the next time.
+  ASSERT_TRUE(load("edited"));
+  EXPECT_EQ(billboard_count() - track_billboard_first(), 2);
+  EXPECT_EQ(statue_count(), 3);
+  EXPECT_EQ(billboard_at(track_billboard_first() + 1)->colour[1], 0x80);
+}
+
+TEST(TrackNames, CompanionTextures) {
+  struct Case {
+    const char *texture;
+    int variant;
+    const char *expected;
+  } cases[] = {
+      {"@rock.png", 0, "@rock_norm.seq"},
+      {"@rock.png", 2, "@rock_norm.ppm"},
+      {"@wall-repeat.png", 1, "@wall_norm-repeat.png"},
+      {"@a-b-repeat.ppm", 0, "@a-b_norm-repeat.seq"},
+      {"@tracks/x.y/rock", 1, "@tracks/x.y/rock_norm.png"},
+      {"@dir-repeat.d/rock.png", 0, "@dir-repeat.d/rock_norm.seq"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.texture);
+    char out[256];
+    companion_texture_name(out, sizeof out, c.texture, "_norm", c.variant);
+    EXPECT_STREQ(out, c.expected);
+  }
+}
+
+TEST_F(TrackFiles, StatueNormalAndSpecularMaps) {
+  write_file(data + "rock.ppm", ppm(4, 4));
+  write_file(data + "rock_norm.ppm", ppm(4, 4));
+  write_file(data + "boulder_spec.png.ppm", ppm(4, 4));  // not a name the search makes
+  write_file(data + "boulder_spec.ppm", ppm(4, 4));
+  struct Case {
+    int normal_maps;
+    const char *normal, *specular;
+  } cases[] = {{0, nullptr, nullptr}, {1, "@rock_norm.ppm", "@boulder_spec.ppm"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.normal_maps);
+    track_set_options(0, 2, c.normal_maps);
+    const Statue *s = statue_at(create_statue(0, 0, 0, 0, "@boulder.jm", "@rock.ppm", nullptr));
+    EXPECT_STREQ(texture_name(s->texture), "@rock.ppm");
+    if (c.normal) {
+      EXPECT_STREQ(texture_name(s->normal_texture), c.normal);
+      EXPECT_STREQ(texture_name(s->specular_texture), c.specular);
+    } else {
+      EXPECT_EQ(s->normal_texture, 0u);
+      EXPECT_EQ(s->specular_texture, 0u);
+    }
+  }
 }
 
 // The starter data set generated into the build directory.

@@ -270,6 +270,11 @@ Statue *statue_at(int i);
 int create_statue(float x, float height, float z, float heading, const char *model,
                   const char *texture, const char *shape);
 int parse_statues(const char *text, size_t length);  // statues added
+// The editor's writers of the track's own billboards and statues ("@<dir>/billboards",
+// "@<dir>/statues"); 0 with "Can't open 'billboards'" / "Can't open 'statues'" when the
+// file cannot be opened.
+int save_billboards();
+int save_statues();
 void bin_statues();
 const int *statue_bin(int bx, int bz, int *count);
 

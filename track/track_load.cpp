@@ -282,3 +282,45 @@ int save_track_info() {
   track_message("Track info saved to %s", path);
   return 1;
 }
+
+// Opens a track file for writing, or shows "Can't open '<name>'".
+static DataFile *open_for_saving(const char *name) {
+  char path[1100];
+  track_path(path, sizeof path, name);
+  DataFile *f = datafile_open(path, "wb");
+  if (!f) track_message("Can't open '%s'\n", name);
+  return f;
+}
+
+int save_billboards() {
+  DataFile *f = open_for_saving("billboards");
+  if (!f) return 0;
+  for (int i = track_billboard_first(); i < billboard_count(); i++) {
+    const Billboard *b = billboard_at(i);
+    const char *name = texture_name(b->texture);
+    if (!name) name = "null";
+    datafile_printf(f, "[%f %f %f] %f %f ", b->x, b->height, b->z, b->size, b->aspect);
+    if (b->colour[0] == 255 && b->colour[1] == 255 && b->colour[2] == 255)
+      datafile_printf(f, "%s\n", name);
+    else
+      datafile_printf(f, "#%02x%02x%02x#%s\n", b->colour[0], b->colour[1], b->colour[2], name);
+  }
+  datafile_close(f);
+  return 1;
+}
+
+int save_statues() {
+  DataFile *f = open_for_saving("statues");
+  if (!f) return 0;
+  for (int i = track_objects_state()->track_statue_first; i < statue_count(); i++) {
+    const Statue *s = statue_at(i);
+    const char *model = s->model && s->model->name ? s->model->name : "null";
+    const char *texture = s->texture ? texture_name(s->texture) : nullptr;
+    const char *shape =
+        s->shape && s->shape->source && s->shape->source->name ? s->shape->source->name : "null";
+    datafile_printf(f, "[%f %f %f] %f %s %s %s\n", s->x, s->height, s->z, s->heading, model,
+                    texture ? texture : "null", shape);
+  }
+  datafile_close(f);
+  return 1;
+}
