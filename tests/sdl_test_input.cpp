@@ -229,3 +229,49 @@ TEST_F(InputTest, AxisCapturePicksTheMovedAxisAndSkipsOffCentre) {
 }
 
 }  // namespace
+
+namespace {
+
+// With [dinputsticksonly:no] the mouse is a device of its own: relative axes and buttons.
+TEST(InputMouse, RelativeAxesReturnTheirMovementOnce) {
+  setenv("VELK_OPTIONS", "[dinputsticksonly:no]", 1);
+  velk_reset_for_tests();
+  VelkWindow *window = velk_gl_open("Dirtvane", 64, 64, 32, 0, 16, 0, 0);
+  unsetenv("VELK_OPTIONS");
+  ASSERT_TRUE(window);
+  AxisHandle *x = velk_axis_open(window, "mouse-x");
+  AxisHandle *y = velk_axis_open(window, "mouse-y");
+  ASSERT_TRUE(x && y);
+  // Relative axes are not capture candidates: only absolute axes are listed.
+  EXPECT_FALSE(velk_window_devices(window)[0]);
+  for (int i = 0; i < 3; i++) {
+    SDL_Event motion = {};
+    motion.type = SDL_MOUSEMOTION;
+    motion.motion.xrel = 5;
+    motion.motion.yrel = -2;
+    SDL_PushEvent(&motion);
+  }
+  EXPECT_EQ(velk_axis_value(x), 15);
+  EXPECT_EQ(velk_axis_value(x), 0);
+  EXPECT_EQ(velk_axis_value(y), -6);
+  EXPECT_EQ(velk_axis_value(y), 0);
+  // A bound mouse button is an event of the device as well as the window's own button.
+  int code = 0;
+  ASSERT_EQ(velk_key_code(window, "mouse-right", &code), 1);
+  EXPECT_STREQ(velk_key_name(window, code), "Mouse button 1");
+  SDL_Event click = {};
+  click.type = SDL_MOUSEBUTTONDOWN;
+  click.button.button = SDL_BUTTON_RIGHT;
+  click.button.state = SDL_PRESSED;
+  SDL_PushEvent(&click);
+  int got[2] = {}, pressed = 0;
+  ASSERT_EQ(velk_next_event_code(window, &got[0], &pressed), 1);
+  ASSERT_EQ(velk_next_event_code(window, &got[1], &pressed), 1);
+  EXPECT_EQ(got[0], VELK_MOUSE_RIGHT);
+  EXPECT_EQ(got[1], code);
+  velk_axis_close(x);
+  velk_axis_close(y);
+  velk_gl_close(window);
+}
+
+}  // namespace
