@@ -254,9 +254,24 @@ struct PngRead {
   char *text;
 };
 
+// Every chunk must lie within the file: libpng would otherwise allocate (and clear) what a
+// corrupt length claims before finding the data missing.
+static int png_chunks_fit(const uint8_t *data, size_t size) {
+  size_t pos = 8;
+  while (size - pos >= 8) {
+    if (size - pos < 12) return 0;
+    size_t length = size_t(data[pos]) << 24 | data[pos + 1] << 16 | data[pos + 2] << 8 | data[pos + 3];
+    if (length > size - pos - 12) return 0;
+    if (!memcmp(data + pos + 4, "IEND", 4)) return 1;
+    pos += 12 + length;
+  }
+  return 1;
+}
+
 static int png_decode(const uint8_t *data, size_t size, int grey16, Image *out, uint16_t **samples,
                       char **info_text) {
   if (size < 8 || png_sig_cmp((png_const_bytep)data, 0, 8)) return image_fail("Not a PNG file");
+  if (!png_chunks_fit(data, size)) return image_fail("Short PNG");
   PngSource src = {data, size, 8};
   static PngRead r;  // reachable across the long jump; readers run on the main thread only
   memset(&r, 0, sizeof r);

@@ -13,7 +13,7 @@ constexpr int ROLL_POINTS = 8;
 constexpr int ROOST_TYPES = 4;
 constexpr int DECAL_BINS = 8;           // per side of the field
 constexpr int MIN_SIZE_LOG2 = 6;        // the renderer splits the field into 64 x 64-tile blocks
-constexpr int MAX_SIZE_LOG2 = 13;       // 16385^2 samples: keeps every index inside 32 bits
+constexpr int MAX_SIZE_LOG2 = 12;       // 8193^2 samples: about 1 GB with shading and detail arrays
 constexpr int GROUND_LEVELS = 6;        // ground texture clipmap levels
 constexpr int SURFACE_NAME_CHARS = 256; // base names kept for the transition codes
 

@@ -1,0 +1,45 @@
+// Fuzz target: the tileinfo and legacy texturelist readers and the transition codes.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "core/frame.h"
+#include "files/files.h"
+#include "render/texture.h"
+#include "terrain/terrain.h"
+
+static std::string s_path;
+static void cleanup() { unlink(s_path.c_str()); }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  // Texture names are opened as they stand; names with a '/' could reach devices.
+  if (memchr(data, '/', size)) return 0;
+  if (s_path.empty()) {
+    s_path = "/tmp/dvfuzz_tileinfo_" + std::to_string(getpid());
+    atexit(cleanup);
+  }
+  FILE *f = fopen(s_path.c_str(), "wb");
+  if (!f) abort();
+  fwrite(data, 1, size, f);
+  fclose(f);
+  static Terrain *t = (Terrain *)calloc(1, sizeof(Terrain));
+  for (int legacy = 0; legacy < 2; legacy++) {
+    DataFile *file = datafile_open(s_path.c_str(), "rb");
+    if (!file) abort();
+    t->render_method = size & 1 ? 1 : 2;
+    if (legacy) texturelist_read(t, file);
+    else surface_table_read(t, file);
+    datafile_close(file);
+    for (int i = 0; i < t->surface_count; i++) {
+      friction_at(&t->surfaces[i], 12.0f);
+      float a, b;
+      roll_resist_at(&t->surfaces[i], 12.0f, &a, &b);
+    }
+  }
+  message_log_clear();
+  texture_reset_for_tests();
+  return 0;
+}
