@@ -291,6 +291,13 @@ TEST_F(Gates, HasFinishedComparesWithTheLeadersFinish) {
     EXPECT_EQ(has_finished(&r.t, &field), c.finished);
     EXPECT_EQ(r.t.finished, c.finished);
   }
+  // A leader gone back for a missed gate has not finished: its count is its next gate,
+  // whatever it still has stored beyond it.
+  leader.t.next_gate = 1;
+  Rider r;
+  store_crossing(&r.t, 0, 150);
+  store_crossing(&r.t, 1, 300);
+  EXPECT_FALSE(has_finished(&r.t, &field));
 }
 
 TEST_F(Gates, TruncatingCrossings) {

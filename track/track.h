@@ -61,12 +61,15 @@ void truncate_crossings(RacerTiming *t, int n);
 int store_crossing(RacerTiming *t, int index, int32_t tick);
 // The tick of crossing i, or -1 when out of range (or skipped).
 int32_t crossing_tick(const RacerTiming *t, int i);
+// Entries stored; the crossings counted by the lap rules are those below next_gate.
 inline int crossing_count(const RacerTiming *t) { return t->crossings.count; }
 
 // What the lap rules read from the race: the running order and the clock. The race module
 // fills it; tests build one by hand.
 struct GateField {
-  const RacerTiming *const *order;  // running order, leader first; only racers with a bike
+  // Running order, leader first; only racers with a bike (and, for segment averages while
+  // connected in the server's warm-up, without the local human riders).
+  const RacerTiming *const *order;
   int count;
   int32_t start_tick;  // session's start tick
   int32_t tick;        // current tick

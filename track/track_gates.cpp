@@ -407,7 +407,7 @@ int check_gate_crossing(RacerTiming *t, int slot, Vec3 wheel, const GateField *f
     if (ends_lap(g)) {
       int lap_limit = field ? field->lap_limit : 0;
       const RacerTiming *leader = field_leader(field);
-      if ((leader && crossing_count(leader) > finish_index(lap_limit)) ||
+      if ((leader && leader->next_gate > finish_index(lap_limit)) ||
           laps_completed(t) >= lap_limit)
         t->finished = 1;
       if (g_hooks.update_results) g_hooks.update_results();
@@ -420,6 +420,8 @@ int check_gate_crossing(RacerTiming *t, int slot, Vec3 wheel, const GateField *f
 // ---------------------------------------------------------------------------------------
 // Laps, the finish, slowness and cutting
 // ---------------------------------------------------------------------------------------
+// A racer's crossing count is its next gate, as in the running order: entries stored past it
+// (left by going back for a missed gate) are not counted until passed again.
 
 int laps_completed(const RacerTiming *t) {
   int c = t->next_gate;
@@ -453,7 +455,7 @@ int has_finished(RacerTiming *t, const GateField *field) {
   const RacerTiming *leader = field_leader(field);
   if (!leader || !track_has_timing()) return 0;
   int64_t e = finish_index(field->lap_limit);
-  if (crossing_count(leader) <= e) return 0;
+  if (leader->next_gate <= e) return 0;
   int32_t d = crossing_tick(leader, (int)e);
   if (d == -1) return 0;
   int c = t->next_gate;
@@ -469,7 +471,7 @@ int has_finished(RacerTiming *t, const GateField *field) {
 
 // Every crossing from b to a (inclusive) is valid; b below 0 counts as the start at tick 0.
 static int stretch_valid(const RacerTiming *t, int a, int b) {
-  if (a >= crossing_count(t) || a < 0) return 0;
+  if (a >= t->next_gate || a < 0) return 0;
   for (int i = b < 0 ? 0 : b; i <= a; i++)
     if (!crossing_valid(t, i)) return 0;
   return 1;
@@ -491,7 +493,7 @@ int32_t segment_average(int a, int b, const GateField *field) {
       if (n <= 0) continue;
       int64_t laps_sum = 0;
       int laps = 0;
-      for (int bb = gate_slot(b), aa = bb + (a - b); aa < crossing_count(t); bb += n, aa += n) {
+      for (int bb = gate_slot(b), aa = bb + (a - b); aa < t->next_gate; bb += n, aa += n) {
         if (!stretch_valid(t, aa, bb)) continue;
         laps_sum += crossing_tick(t, aa) - crossing_tick(t, bb);
         laps++;
@@ -515,7 +517,7 @@ int is_slow_on(const RacerTiming *t, int n, const GateField *field) {
     }
   }
   double e = field->tick;
-  for (int i = n < 0 ? 0 : n; i < crossing_count(t); i++) {
+  for (int i = n < 0 ? 0 : n; i < t->next_gate; i++) {
     if (crossing_valid(t, i)) {
       e = crossing_tick(t, i);
       break;
@@ -524,7 +526,7 @@ int is_slow_on(const RacerTiming *t, int n, const GateField *field) {
   for (int r = 0; r < field->count; r++) {
     const RacerTiming *o = field->order[r];
     if (!o) continue;
-    if (crossing_count(o) <= n) return 0;
+    if (o->next_gate <= n) return 0;
     int32_t p = crossing_tick(o, n - 1), q = crossing_tick(o, n);
     if (p == -1 || q == -1) continue;
     return b * TICK + (q - p) * TICK * field->slow_factor + field->slow_grace <= e * TICK;
@@ -536,7 +538,7 @@ int32_t cutting_penalty(const RacerTiming *t, const GateField *field) {
   int64_t penalty = 0;
   int32_t last = 0;
   int skipped = 0;
-  for (int i = 0; i < crossing_count(t); i++) {
+  for (int i = 0; i < t->next_gate; i++) {
     int32_t tick = crossing_tick(t, i);
     if (tick == -1) {
       skipped++;
