@@ -234,6 +234,8 @@ int gen_rabbithill() {
     if (!read_file(stage + "/" + name, &bytes)) return 0;
     if (!out_write(std::string(DIR) + name, bytes.data(), bytes.size())) return 0;
   }
+  std::string timing = timing_gates_text(pieces, gates, sequence, sequence);
+  if (timing.empty()) return 0;
   std::string lap_text = racing_line_text(paths[0], line, "rabbithill", 5);
   std::string start_text = racing_line_text(paths[1], start_line, "rabbithill-start", 5);
   return out_write_text(std::string(DIR) + "terrain.hf", terrain_hf_inline(f)) &&
@@ -241,8 +243,7 @@ int gen_rabbithill() {
          out_write_text(std::string(DIR) + "tileinfo", tileinfo_text(table)) &&
          out_write_text(std::string(DIR) + "desc", "Rabbit Hill\n") &&
          out_write_text(std::string(DIR) + "lighting", lighting_text()) &&
-         out_write_text(std::string(DIR) + "timing_gates",
-                        timing_gates_text(pieces, gates, sequence, sequence)) &&
+         out_write_text(std::string(DIR) + "timing_gates", timing) &&
          out_write_text(std::string(DIR) + "billboards", billboards) &&
          out_write_text(std::string(DIR) + "statues", statues) &&
          out_write_text(std::string(DIR) + "flaggers", flaggers) &&

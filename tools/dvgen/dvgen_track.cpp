@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "terrain/terrain.h"
+#include "track/track.h"
 #include "tools/dvgen/dvgen_track.h"
 
 static const double PI = 3.14159265358979323846;
@@ -756,7 +757,8 @@ std::string racing_line_text(const Path &p, const RacingLine &line, const char *
 // ---- files ----
 std::string timing_gates_text(const std::vector<GatePiece> &pieces, const std::vector<Gate> &gates,
                               const std::vector<int> &first, const std::vector<int> &normal) {
-  // Written in the layout the track module's writer uses (format_timing_gates).
+  // The layout is read back by the track module and written again by its own writer, so
+  // the file is exactly what the game writes and reads.
   std::string t;
   if (!pieces.empty()) {
     t += "startinggate:\n";
@@ -770,7 +772,16 @@ std::string timing_gates_text(const std::vector<GatePiece> &pieces, const std::v
   t += "\nnormallap:\n";
   for (int e : normal) t += strf("%d ", e);
   t += "\n";
-  return t;
+  if (!parse_timing_gates(t.data(), t.size())) {
+    fprintf(stderr, "dvgen: the track module finds no timing in the gates\n");
+    return std::string();
+  }
+  size_t need = format_timing_gates(nullptr, 0);
+  std::string out(need + 1, '\0');
+  format_timing_gates(&out[0], need + 1);
+  out.resize(need);
+  track_reset();
+  return out;
 }
 
 int field_save(const Field &f, const std::string &dir) {
