@@ -14,6 +14,7 @@ namespace {
 
 struct AudioTest : ::testing::Test {
   void SetUp() override {
+    setenv("SDL_AUDIODRIVER", "dummy", 0);  // never a real sound card, whatever runs us
     velk_reset_for_tests();
     mixer_reset();
   }

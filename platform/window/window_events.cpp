@@ -12,7 +12,7 @@ void event_time_from_ticks(uint32_t ticks, int32_t *seconds, int32_t *microsecon
   velk_clock(&s, &u);
   // The event's age on SDL's millisecond clock, taken back from the velk clock now.
   uint32_t age = SDL_GetTicks() - ticks;
-  if (age > 60000) age = 0;  // not a plausible age: a clock from elsewhere
+  if ((int32_t)age < 0) age = 0;  // stamped after now: a clock from elsewhere
   int64_t us = (int64_t)s * 1000000 + u - (int64_t)age * 1000;
   if (us < 0) us = 0;
   *seconds = (int32_t)(us / 1000000);
