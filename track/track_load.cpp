@@ -183,7 +183,11 @@ int track_load() {
   digest_track_file(&sha, "timing_gates");
   if (!read_track_text("timing_gates", read_timing_gates_text)) clear_timing_gates();
 
-  for (int i = 0; i < ROOST_BILLBOARDS; i++) create_billboard(0, 0, 0, 1, 1, nullptr);
+  // Hidden at the origin until the roost throws them.
+  for (int i = 0; i < ROOST_BILLBOARDS; i++) {
+    int b = create_billboard(0, 0, 0, 1, 1, nullptr);
+    billboard_at(b)->y = 0;
+  }
 
   read_track_text("flaggers", parse_flaggers);
   log_texture_memory("flagger");
