@@ -140,7 +140,8 @@ void mixer_reset() {
 
 // ---- voices ----
 MixerVoice *mixer_voice_create(int length, const uint8_t *data, int rate) {
-  if (!s_mix.open || length <= 0 || rate < 0) return nullptr;
+  // Positions are 32-bit: a position plus one step must not overflow.
+  if (!s_mix.open || length <= 0 || length > (1 << 30) || rate < 0) return nullptr;
   int n = length;
   if (rate) {
     int64_t resampled = (int64_t)length * s_mix.device_rate / rate;

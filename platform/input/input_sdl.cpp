@@ -227,6 +227,7 @@ int velk_input_open(VelkWindow *window) {
   } else if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
     velk_log("Can't open direct input library\n");
   } else {
+    window->joysticks_started = true;
     bool sticks_only = velk_option_bool("dinputsticksonly", 1);
     velk_log("DirectInput roll call...\n");
     int count = SDL_NumJoysticks();
@@ -273,6 +274,8 @@ void velk_input_close(VelkWindow *window) {
   free(window->device_names);
   window->device_names = nullptr;
   window->device_name_count = 0;
+  if (window->joysticks_started) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+  window->joysticks_started = false;
 }
 
 // ---- events from the message pump ----

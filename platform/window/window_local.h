@@ -40,6 +40,7 @@ struct VelkWindow {
   EventQueue queue;
 
   InputDevice *devices;     // newest first
+  bool joysticks_started;   // SDL's joystick subsystem was started for this window
   char **device_names;      // null-terminated list of axis names
   int device_name_count;
   char name_text[1100];     // velk_key_name's answer for device buttons and 0x codes

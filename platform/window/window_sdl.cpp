@@ -53,7 +53,7 @@ static void destroy_window(VelkWindow *w) {
   if (w->window_mutex) SDL_DestroyMutex(w->window_mutex);
   if (w->event_mutex) SDL_DestroyMutex(w->event_mutex);
   w->window_mutex = w->event_mutex = nullptr;
-  if (w->devices || w->device_names) {
+  if (w->devices || w->device_names || w->joysticks_started) {
     velk_log("Closing input devices\n");
     velk_input_close(w);
   }
