@@ -50,24 +50,25 @@ struct Texel {
 };
 
 static Texel grass_at(double u, double v) {
-  double big = tnoise(u, v, 2, 3, 11), mid = tnoise(u, v, 8, 3, 12);
+  // Only small features: a tile repeats every 4 ft and anything larger shows the grid.
+  double big = tnoise(u, v, 4, 2, 11), mid = tnoise(u, v, 8, 3, 12);
   double blades = tnoise(u * 1.0, v * 0.25, 64, 2, 13);  // streaks
   double fine = tnoise(u, v, 64, 1, 14);
   Rgb dark = {0.17, 0.30, 0.09}, light = {0.36, 0.52, 0.18}, dry = {0.52, 0.52, 0.25};
-  Rgb c = mix(dark, light, clampd(0.55 + 0.9 * mid + 0.6 * blades, 0, 1));
-  c = mix(c, dry, clampd(big * 1.3 - 0.1, 0, 0.45));
+  Rgb c = mix(dark, light, clampd(0.55 + 0.45 * mid + 0.7 * blades, 0, 1));
+  c = mix(c, dry, clampd(big * 0.6, 0, 0.2));
   c = scale(c, 0.92 + 0.16 * fine);
   return {c, 0.6 * blades + 0.3 * mid + 0.2 * fine};
 }
 
 static Texel loam_at(double u, double v) {
-  double mid = tnoise(u, v, 4, 4, 21), fine = tnoise(u, v, 32, 2, 22);
+  double mid = tnoise(u, v, 8, 3, 21), fine = tnoise(u, v, 32, 2, 22);
   double id;
   double clod = pebbles(u, v, 10, 23, &id);
   double sid;
   double stone = pebbles(u, v, 24, 24, &sid);
   Rgb base = {0.40, 0.28, 0.18}, dark = {0.26, 0.17, 0.11}, lightc = {0.52, 0.39, 0.27};
-  Rgb c = mix(dark, lightc, clampd(0.5 + mid * 1.2 + fine * 0.4, 0, 1));
+  Rgb c = mix(dark, lightc, clampd(0.5 + mid * 0.6 + fine * 0.5, 0, 1));
   c = mix(c, base, 0.4);
   double clod_h = smoothstep(0.15, 0.75, 0.8 - clod) * (0.3 + 0.7 * id);
   c = scale(c, 0.92 + 0.18 * clod_h);
@@ -77,13 +78,13 @@ static Texel loam_at(double u, double v) {
 }
 
 static Texel hardpack_at(double u, double v) {
-  double mid = tnoise(u, v, 4, 4, 31), fine = tnoise(u, v, 48, 2, 32);
+  double mid = tnoise(u, v, 8, 3, 31), fine = tnoise(u, v, 48, 2, 32);
   double id;
-  double cell = pebbles(u, v, 6, 33, &id);
+  double cell = pebbles(u, v, 8, 33, &id);
   double sid;
   double stone = pebbles(u, v, 20, 34, &sid);
   Rgb a = {0.50, 0.40, 0.29}, b = {0.64, 0.54, 0.41};
-  Rgb c = mix(a, b, clampd(0.5 + mid * 1.1 + fine * 0.3, 0, 1));
+  Rgb c = mix(a, b, clampd(0.5 + mid * 0.6 + fine * 0.4, 0, 1));
   double crack = 1 - smoothstep(0.02, 0.07, std::fabs(cell - 0.62 - 0.1 * id));
   double crack_w = crack * clampd(0.3 - mid, 0, 1);
   c = scale(c, 1 - 0.35 * crack_w);
@@ -93,25 +94,25 @@ static Texel hardpack_at(double u, double v) {
 }
 
 static Texel sand_at(double u, double v) {
-  double mid = tnoise(u, v, 4, 3, 41), fine = tnoise(u, v, 64, 2, 42);
-  double ripple = std::sin(2 * PI * (3 * u + 1 * v) + 3.0 * tnoise(u, v, 4, 2, 43));
+  double mid = tnoise(u, v, 8, 3, 41), fine = tnoise(u, v, 64, 2, 42);
+  double ripple = std::sin(2 * PI * (6 * u + 2 * v) + 3.0 * tnoise(u, v, 8, 2, 43));
   Rgb a = {0.74, 0.63, 0.43}, b = {0.88, 0.79, 0.58};
-  Rgb c = mix(a, b, clampd(0.5 + mid * 1.0 + 0.15 * ripple, 0, 1));
+  Rgb c = mix(a, b, clampd(0.5 + mid * 0.5 + 0.1 * ripple, 0, 1));
   c = scale(c, 0.94 + 0.12 * fine);
   return {c, 0.35 * ripple + 0.3 * mid + 0.25 * fine};
 }
 
 static Texel mud_at(double u, double v) {
-  double mid = tnoise(u, v, 4, 4, 51), fine = tnoise(u, v, 32, 2, 52);
-  double puddle = smoothstep(0.15, 0.3, tnoise(u, v, 3, 3, 53));
+  double mid = tnoise(u, v, 8, 3, 51), fine = tnoise(u, v, 32, 2, 52);
+  double puddle = smoothstep(0.2, 0.35, tnoise(u, v, 6, 3, 53));
   Rgb a = {0.24, 0.17, 0.11}, b = {0.36, 0.26, 0.17};
-  Rgb c = mix(a, b, clampd(0.5 + mid * 1.2 + 0.3 * fine, 0, 1));
-  c = mix(c, Rgb{0.20, 0.16, 0.12}, puddle * 0.7);
+  Rgb c = mix(a, b, clampd(0.5 + mid * 0.6 + 0.4 * fine, 0, 1));
+  c = mix(c, Rgb{0.20, 0.16, 0.12}, puddle * 0.5);
   return {c, (1 - puddle) * (0.5 * mid + 0.35 * fine)};
 }
 
 static Texel water_at(double u, double v) {
-  double ripple = tnoise(u, v, 8, 3, 61), fine = tnoise(u, v, 32, 2, 62);
+  double ripple = tnoise(u, v, 8, 3, 61), fine = tnoise(u, v, 32, 2, 62);  // small waves
   Rgb deep = {0.27, 0.27, 0.22}, sky = {0.56, 0.63, 0.66};
   Rgb c = mix(deep, sky, clampd(0.35 + 0.8 * ripple + 0.2 * fine, 0, 0.85));
   return {c, 0.25 * ripple + 0.1 * fine};
@@ -156,7 +157,7 @@ static Img blend_texture(int a, int b, int mask, const std::vector<Texel> &ta, c
       double su = smoothstep(0, 1, u), sv = smoothstep(0, 1, v);
       double w = lerpd(lerpd(c00, c10, su), lerpd(c01, c11, su), sv);
       double n = tnoise(u, v, 4, 3, 71 + a * 7 + b);
-      double e = smoothstep(0.38, 0.62, w + 0.28 * n);
+      double e = smoothstep(0.4, 0.6, w + 0.42 * n);
       const Texel &pa = ta[(size_t)y * GROUND + x], &pb = tb[(size_t)y * GROUND + x];
       t[(size_t)y * GROUND + x] = {mix(pa.c, pb.c, e), lerpd(pa.h, pb.h, e)};
     }
