@@ -48,8 +48,8 @@ Vec3 rotation_rate(const double a[4], const double b[4]);
 // fingerprint and the other 38 bytes, inverted while a setup value lay far out of range.
 // Decoding never reads it.
 int integrity_bit(const CompactRacerState *state, int setup_out_of_range);
-// 1 when the state's byte 19 carries the bit this build would write (either flag value).
-int integrity_marked(const CompactRacerState *state);
+// For a state encoded by this build: 1 when it was encoded while the setup flag was set.
+int state_setup_flagged(const CompactRacerState *state);
 
 // The blend of a (older) and b (newer) with weight t (t > 1 extrapolates the positions).
 // `legacy` 1 copies a whole (format 4 demos).
@@ -144,6 +144,12 @@ int demo_load_ghost();
 // Start-up's opener for a demo given on the command line: reads the header of `file` and
 // returns its track directory in `track`. 1 when it is a readable demo.
 int demo_file_track(const char *file, char *track, size_t size);
+
+// ---- internals the tests and the seeking use ----
+// Stiffness (lb/ft) and damping of follow_state for a presence weight, marker and tick.
+void follow_gains(float presence, int marker, int32_t tick, float *k, float *c);
+// While on, placement poses only the target state (no velocities): demo skipping.
+void demo_set_light_placement(int on);
 
 // Tests: close everything, forget the choice, clear every history and the remote view.
 void demo_reset();
