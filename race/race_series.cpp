@@ -126,11 +126,12 @@ int series_parse(const char *text, size_t length, const char *file, Series *out)
   int n, events;
   if (!read_name(&c, word)) return 0;
   s.name = dup_text(word);
-  if (!read_int(&c, &n) || !read_word(&c, word) || n < 0 || n + 1 > MAX_RACERS) goto fail;
+  if (!read_int(&c, &n) || !read_word(&c, word) || n < 0 || n > MAX_RACERS - 1) goto fail;
   s.robot_count = n;
   s.skill = strcmp(word, "Novice") == 0 ? 0 : strcmp(word, "Amateur") == 0 ? 1 : 2;
+  // A robot number must make a lineup code (1000 + number).
   for (int i = 0; i < n; i++)
-    if (!read_int(&c, &s.robots[i])) goto fail;
+    if (!read_int(&c, &s.robots[i]) || s.robots[i] < 0 || s.robots[i] > 1000000) goto fail;
   // Each event takes at least 84 fields; more events than the text could hold is corrupt.
   if (!read_int(&c, &events) || events < 0 || (size_t)events > length / 84 + 1) goto fail;
   s.events = (SeriesEvent *)calloc(events ? events : 1, sizeof(SeriesEvent));
@@ -192,14 +193,14 @@ void series_compute_round_ranks(Series *s) {
 
 int series_points(const Series *s, int participant) {
   if (participant < 0 || participant > s->robot_count) return 0;
-  int total = 0;
+  long long total = 0;  // points tables are the file's; their sums may be large
   for (int i = 0; i < s->completed && i < s->event_count; i++) {
     const SeriesEvent *e = &s->events[i];
     if (e->round_points[0] == 0) continue;
     int rank = e->round_ranks[participant];
     if (rank >= 0 && rank < SERIES_POINTS) total += e->round_points[rank];
   }
-  return total;
+  return (int)std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, total));
 }
 
 void series_parse_standings(Series *s, const char *text, size_t length) {
