@@ -193,7 +193,7 @@ struct Statue {
   float heading;         // rad, or a level of detail code >= 3.25
   float orientation[9];  // 3 x 3, the object's x, y, z axes as columns (row-major storage)
   float special;         // 2^heading when heading >= 3.25, else 0
-  int spare;             // 0
+  int touch_tick;        // tick a bike last touched it (collisions); 0 at load
 };
 
 struct StartFlagger {
