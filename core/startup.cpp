@@ -185,8 +185,12 @@ int startup_headless(int argc, char **argv) {
 }
 
 int exit_path() {
-  // Steps for the server, series, learnt lines, racers, demo, track, world, window and sound
-  // join here as those parts are started by game_main.
+  // The server, series, learnt-line, demo, world, window and sound steps join here as
+  // game_main comes to start those parts.
+  velk_log("Deallocating bikes\n");
+  session_end();
+  velk_log("Finished deallocating bikes\n");
+  if (track_loaded()) track_unload();
   if (g_startup.config_loaded) config_write();
   velk_log(nullptr);
   return 0;
