@@ -145,6 +145,14 @@ TEST_F(DataFiles, SearchDirectoriesFromTheEnvironment) {
   exe[n] = 0;
   *strrchr(exe, '/') = 0;
   EXPECT_EQ(std::string(data_search_dir(1)), std::string(exe) + "/");
+
+  // No per-user folder at all: the data directory becomes index 0.
+  unsetenv("HOME");
+  setenv("DV_HOME", data.c_str(), 1);
+  datafile_reset_for_tests();
+  EXPECT_EQ(data_search_dir_count(), 1);
+  EXPECT_EQ(std::string(data_search_dir(0)), data);
+  if (old_home) setenv("HOME", saved_home.c_str(), 1);
 }
 
 TEST_F(DataFiles, SearchOrderAndSuffixOrder) {
