@@ -144,7 +144,13 @@ static struct SessionState {
 } s;
 
 Racer *racer_at(int slot) { return slot >= 0 && slot < MAX_RACERS ? &s.racers[slot] : nullptr; }
-int racer_count() { return s.racer_count; }
+// Ghosts and demo racers may be built into slots after the lineup's last one.
+int racer_count() {
+  int count = s.racer_count;
+  for (int i = MAX_RACERS - 1; i >= count; i--)
+    if (s.racers[i].bike) return i + 1;
+  return count;
+}
 RacerTiming *racer_timing(int slot) {
   Racer *r = racer_at(slot);
   return r && r->bike ? r->bike->timing : nullptr;

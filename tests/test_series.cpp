@@ -282,3 +282,36 @@ TEST_F(SeriesTest, QuitterIsLastAndStandingsAreWritten) {
 }
 
 }  // namespace
+
+// The starter series (installed with the starter data) read against the starter tracks.
+TEST(StarterSeries, BothParseWithTheirFields) {
+  if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
+  datafile_reset_for_tests();
+  set_session_hooks(nullptr);
+  struct Case {
+    const char *file;
+    int robots, gate0, gate1;
+  } cases[] = {{"rabbit_hill_cup.series", 14, 6, 8}, {"dirtvane_open.series", 20, 10, 9}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string path = std::string(DV_SOURCE_DIR) + "/tools/series/" + c.file;
+    FILE *f = fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    fclose(f);
+    Series s;
+    ASSERT_EQ(series_parse(text.data(), text.size(), c.file, &s), 1);
+    EXPECT_EQ(s.robot_count, c.robots);
+    EXPECT_GE(s.event_count, 4);
+    EXPECT_EQ(series_gate_position(s.robot_count, 0), c.gate0);
+    EXPECT_EQ(series_gate_position(s.robot_count, 1), c.gate1);
+    for (int i = 0; i < s.robot_count; i++) {
+      EXPECT_GE(s.robots[i], 20);
+      EXPECT_LE(s.robots[i], 99);
+    }
+    series_free(&s);
+  }
+}
