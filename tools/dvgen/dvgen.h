@@ -59,6 +59,7 @@ void img_blend(Img *im, int x, int y, double r, double g, double b, double a);
 
 // Writers of the image files (PNG through the project's writer when it has one).
 int write_png(const std::string &name, const Img &im);
+int write_png_file(const std::string &path, const Img &im);  // a real path, not recorded
 int write_ppm(const std::string &name, const Img &im);  // P6
 int write_pgm(const std::string &name, int w, int h, const uint8_t *grey);  // P5
 

@@ -234,13 +234,16 @@ static int png_write_rgba_file(const std::string &path, const Img &im) {
   return fclose(f) == 0;
 }
 
+int write_png_file(const std::string &path, const Img &im) {
+  return im.ch == 3 ? png_write_rgb(path.c_str(), im.px.data(), im.w, im.h)
+                    : png_write_rgba_file(path, im);
+}
+
 int write_png(const std::string &name, const Img &im) {
   std::string path = out_path(name);
   if (!make_parents(path)) return 0;
   // RGB through the project's writer; RGBA (sprites) through the generator's own.
-  int ok = im.ch == 3 ? png_write_rgb(path.c_str(), im.px.data(), im.w, im.h)
-                      : png_write_rgba_file(path, im);
-  if (!ok) {
+  if (!write_png_file(path, im)) {
     fprintf(stderr, "dvgen: can't write %s\n", path.c_str());
     return 0;
   }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "tools/dvgen/dvgen_track.h"
 
@@ -71,7 +72,7 @@ int gen_rabbithill() {
       {1650, 1150, 70, TURN_BERM, 0.30},       // 8: bottom of the descent, into the sand
       {1300, 1150, 60, TURN_FLAT, 0},          // 9: left to the splash
       {1300, 1380, 60, TURN_BERM, 0.30},       // 10: right onto the whoops straight
-      {600, 1380, 80, TURN_BERM, 0.30},        // 11: last turn onto the start straight
+      {600, 1380, 80, TURN_FLAT, 0},           // 11: last turn, flat where it meets the chute
   };
   std::vector<Path> paths;
   paths.reserve(2);  // `lap` and `chute` below refer into it
@@ -200,30 +201,53 @@ int gen_rabbithill() {
   RacingLine start_line;
   racing_line_build(paths[1], f, {}, 88, &start_line);
 
-  if (getenv("DVGEN_PREVIEW")) {  // a look at the design, outside the data set
-    Img im = img_make(1024, 1024, 3);
+  if (const char *preview = getenv("DVGEN_PREVIEW")) {  // a look at the design, not data
+    // Full field at 2 ft per pixel, or the start area at 4 pixels per foot with
+    // DVGEN_PREVIEW_START set.
+    bool start = getenv("DVGEN_PREVIEW_START") != nullptr;
+    double x0 = start ? 480 : 0, z0 = start ? 1180 : 0, ppf = start ? 2.0 : 0.5;
+    int w = start ? 560 : 1024, h = start ? 800 : 1024;
+    Img im = img_make(w, h, 3);
     static const double COLOUR[SURF_KINDS][3] = {{0.35, 0.55, 0.2}, {0.5, 0.36, 0.22}, {0.62, 0.52, 0.4},
                                                  {0.85, 0.75, 0.5}, {0.3, 0.22, 0.15}, {0.3, 0.45, 0.6}};
-    for (int y = 0; y < 1024; y++)
-      for (int x = 0; x < 1024; x++) {
-        int t = f.tiles[(size_t)(y / 2) * f.size + x / 2];
+    for (int y = 0; y < h; y++)
+      for (int x = 0; x < w; x++) {
+        double wx = x0 + x / ppf, wz = z0 + y / ppf;
+        int tx = (int)(wx / 4), tz = (int)(wz / 4);
+        if (tx < 0 || tz < 0 || tx >= f.size || tz >= f.size) continue;
+        int t = f.tiles[(size_t)tz * f.size + tx];
         int kind = t < (int)table.kinds.size() ? table.kinds[t] : -1;
-        size_t i = (size_t)y * f.N + x;
-        double l = f.shading[i * 3 + 1] / 128.0;
+        size_t i = (size_t)(int)(wz / 2 + 0.5) * f.N + (int)(wx / 2 + 0.5);
+        double l = f.shading[i * 3 + 1] / 128.0, m = kind >= 0 ? 1.0 : 0.8;
         const double *c = kind >= 0 ? COLOUR[kind] : COLOUR[0];
-        double m = kind >= 0 ? 1.0 : 0.8;
         img_set(&im, x, y, c[0] * l * m, c[1] * l * m, c[2] * l * m);
       }
-    for (int k = 0; k < lap.count(); k += 2) {
+    auto dot = [&](double wx, double wz, double r, double cr, double cg, double cb) {
+      double px = (wx - x0) * ppf, pz = (wz - z0) * ppf, rp = std::fmax(r * ppf, 0.6);
+      for (int y = (int)(pz - rp); y <= (int)(pz + rp); y++)
+        for (int x = (int)(px - rp); x <= (int)(px + rp); x++)
+          if ((x - px) * (x - px) + (y - pz) * (y - pz) <= rp * rp) img_set(&im, x, y, cr, cg, cb);
+    };
+    for (int k = 0; k < lap.count(); k++) {
       double v = line.speed[k] / 88.0;
-      img_set(&im, (int)(line.x[k] / 2), (int)(line.z[k] / 2), v, 0, 1 - v);
+      dot(line.x[k], line.z[k], 0.3, v, 0, 1 - v);
     }
     for (const Gate &g : gates)
-      for (int a = -(int)g.radius; a <= (int)g.radius; a++)
-        img_set(&im, (int)((g.x - g.dz * a) / 2), (int)((g.z + g.dx * a) / 2), 1, 1, 0);
-    for (const Tree &t : trees)
-      img_set(&im, (int)(t.x / 2), (int)(t.z / 2), 0, 0.25, 0);
-    write_png(".preview/rabbithill.png", im);
+      for (double a = -g.radius; a <= g.radius; a += 0.5) dot(g.x - g.dz * a, g.z + g.dx * a, 0.3, 1, 1, 0);
+    for (const Tree &t : trees) dot(t.x, t.z, 3, 0, 0.25, 0);
+    for (const GatePiece &g : pieces) dot(g.x, g.z - 1, 1.0, 1, 1, 1);
+    const char *line_at = statues.c_str();
+    double sx, sz, hd;
+    char name[64];
+    int used;
+    while (sscanf(line_at, "[%lf 0 %lf] %lf %63s%n", &sx, &sz, &hd, name, &used) == 4) {
+      bool bale = strstr(name, "haybale") != nullptr;
+      dot(sx, sz, bale ? 1.5 : 0.9, bale ? 0.95 : 0.1, bale ? 0.85 : 0.3, bale ? 0.3 : 0.9);
+      line_at = strchr(line_at + used, '\n');
+      if (!line_at) break;
+      line_at++;
+    }
+    write_png_file(preview, im);
   }
 
   // ---- files ----
