@@ -32,7 +32,7 @@ struct TimingGate {
 
 // One piece of the starting gate; the session places one racer behind each.
 struct StartGatePiece {
-  float x, y, z;       // ft, as written in the file
+  float x, y, z;       // ft, as written; y is the height its object stands at
   float angle;         // rad, wrapped to [-pi, pi]
   int statue;          // index of the track object made for it, -1 when none
   float drop_angle;    // current drop of the gate animation (frame loop)
@@ -244,7 +244,8 @@ void set_track_load_hooks(const TrackLoadHooks *hooks);  // null removes them
 int track_load();
 void track_unload();
 int track_loaded();
-// Forgets every track record (tests and session start); does not unload the terrain.
+// Test support: forgets every track record, the selected track, the options and the gate
+// hooks; does not unload the terrain.
 void track_reset();
 
 // The 20-byte digest of the loaded track (all zero before a load).
