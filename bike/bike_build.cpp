@@ -153,7 +153,7 @@ Bike *build_racer(const char *model_name, int slot, const char *number,
   dBodyID fork_lower = b->bodies[FORK_LOWER_BODY];
   dBodyID swingarm = b->bodies[SWINGARM_BODY];
   Vec3 fa = model->front_wheel.position, ra = model->rear_wheel.position;
-  Vec3 steer = model->fork_upper_position - model->fork_lower_position;
+  Vec3 steer = vec3_normalize(model->fork_upper_position - model->fork_lower_position);
   Vec3 up = model->fork_upper_position;
 
   dJointID j = dJointCreateHinge(world, 0);
@@ -176,12 +176,15 @@ Bike *build_racer(const char *model_name, int slot, const char *number,
   dJointSetHingeParam(j, dParamHiStop, M_PI / 4);
   b->joints[STEERING_JOINT] = j;
 
+  // The top-out stop sits a hair past the build position: with the slider resting exactly
+  // on its stop in the build pose, ODE 0.16's step solver meets a degenerate problem
+  // ("LCP internal error") and drops every constraint of the bike for that step.
   j = dJointCreateSlider(world, 0);
   dJointAttach(j, fork_upper, fork_lower);
   dJointSetSliderAxis(j, steer.x, steer.y, steer.z);
   dJointSetSliderParam(j, dParamBounce, 0);
   dJointSetSliderParam(j, dParamLoStop, -model->fork_travel);
-  dJointSetSliderParam(j, dParamHiStop, 0);
+  dJointSetSliderParam(j, dParamHiStop, FORK_TOP_OUT);
   b->joints[FORK_JOINT] = j;
 
   Vec3 pivot = model->swingarm_pivot;
@@ -199,7 +202,7 @@ Bike *build_racer(const char *model_name, int slot, const char *number,
   j = dJointCreateHinge2(world, 0);
   dJointAttach(j, b->bodies[RIDER_BODY], frame);
   dJointSetHinge2Anchor(j, 0, model->rider_position.y, -50);
-  dReal axis1[3] = {0, 1, 1}, axis2[3] = {1, 0, 0};
+  dReal axis1[3] = {0, M_SQRT1_2, M_SQRT1_2}, axis2[3] = {1, 0, 0};
   dJointSetHinge2Axes(j, axis1, axis2);
   dJointSetHinge2Param(j, dParamLoStop, 0);
   dJointSetHinge2Param(j, dParamHiStop, 0);

@@ -7,6 +7,7 @@
 
 constexpr float BIKE_PI = 3.14159265358979f;
 constexpr float RPM_PER_RAD_S = 9.549296f;  // 60 / (2 pi)
+constexpr float FORK_TOP_OUT = 1.0f / 1048576;  // ft, the fork slider's high stop (see build)
 
 // ---- small vector helpers on the game's 32-bit vectors ----
 inline Vec3 v3(const dReal *p) { return Vec3{(float)p[0], (float)p[1], (float)p[2]}; }
@@ -73,6 +74,9 @@ float fork_force_law(const Bike *bike, float x, float v);
 float shock_torque_law(const Bike *bike, float theta, float omega);
 // Damping multiplier of a damping adjustment (2^(adj*0.02-1), limited 0.5 .. 2).
 float damping_multiplier(float adjustment);
+// The fork slider's position (ft; 0 fully extended, -fork_travel fully compressed) and rate.
+float fork_position(const Bike *bike);
+float fork_rate(const Bike *bike);
 
 // The rider's springs on the frame (the rider body mount of the physics step).
 void rider_mount_step(Bike *bike);

@@ -93,12 +93,14 @@ float shock_torque_law(const Bike *b, float theta, float omega) {
   return torque * fminf(32 * s, 1);
 }
 
+float fork_position(const Bike *b) { return (float)dJointGetSliderPosition(b->joints[FORK_JOINT]); }
+float fork_rate(const Bike *b) { return (float)dJointGetSliderPositionRate(b->joints[FORK_JOINT]); }
+
 // A positive force drives the joint's motor apart with exactly that force; a negative one
 // only brakes the motion.
 void fork_force(Bike *b) {
   dJointID j = b->joints[FORK_JOINT];
-  float f = fork_force_law(b, (float)dJointGetSliderPosition(j),
-                           (float)dJointGetSliderPositionRate(j));
+  float f = fork_force_law(b, fork_position(b), fork_rate(b));
   dJointSetSliderParam(j, dParamVel, f >= 0 ? 100 : 0);
   dJointSetSliderParam(j, dParamFMax, fabsf(f));
 }

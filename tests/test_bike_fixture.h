@@ -4,16 +4,27 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
 #include "bike/bike_local.h"
 #include "terrain/terrain.h"
 
+// Messages ODE reported (solver trouble shows up here first).
+inline int &ode_message_count() {
+  static int count = 0;
+  return count;
+}
+inline void count_ode_message(int, const char *, va_list) { ode_message_count()++; }
+
 // dInitODE2 once per test binary.
 class OdeEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { dInitODE2(0); }
+  void SetUp() override {
+    dInitODE2(0);
+    dSetMessageHandler(count_ode_message);
+  }
   void TearDown() override { dCloseODE(); }
 };
 static ::testing::Environment *const ode_environment =
