@@ -11,6 +11,7 @@
 #include "platform/velk.h"
 #include "platform/velk_input.h"
 #include "platform/velk_window.h"
+#include "platform/window/window_local.h"
 
 namespace {
 
@@ -272,6 +273,20 @@ TEST(InputMouse, RelativeAxesReturnTheirMovementOnce) {
   velk_axis_close(x);
   velk_axis_close(y);
   velk_gl_close(window);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(InputDeviceTime, FutureStampsAreCaughtUp) {
+  int adjustment = 0;
+  EXPECT_EQ(device_event_time(&adjustment, 1000, 1000), 1000);
+  EXPECT_EQ(device_event_time(&adjustment, 1050, 1000), 1000);  // 50 ms ahead: now
+  EXPECT_EQ(adjustment, 50);
+  EXPECT_EQ(device_event_time(&adjustment, 1080, 1040), 1030);  // later ones shifted
+  EXPECT_EQ(device_event_time(&adjustment, 900, 1040), 850);
+  EXPECT_EQ(adjustment, 50);
 }
 
 }  // namespace

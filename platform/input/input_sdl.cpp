@@ -291,8 +291,16 @@ static InputDevice *mouse_device(VelkWindow *window) {
   return nullptr;
 }
 
-// A button change of a bound device: stamped with the device's own time, never later
-// than now (a device running ahead shifts its later events by the same amount).
+int64_t device_event_time(int *adjustment, int64_t entry_ms, int64_t now_ms) {
+  int64_t stamp = entry_ms - *adjustment;
+  if (stamp > now_ms) {  // the device's clock runs ahead: catch up, and stamp it now
+    *adjustment += (int)(stamp - now_ms);
+    return now_ms;
+  }
+  return stamp;
+}
+
+// A button change of a bound device, stamped with the device's own time.
 static void device_button(InputDevice *d, int button, int down, uint32_t ticks) {
   if (button < 0 || button >= d->button_count) return;
   if ((d->button_states[button] != 0) == (down != 0)) return;
@@ -300,15 +308,10 @@ static void device_button(InputDevice *d, int button, int down, uint32_t ticks) 
   if (!d->event_polling || button >= VELK_MAX_DEVICE_BUTTONS) return;
   int32_t s, u;
   event_time_from_ticks(ticks, &s, &u);
-  int64_t entry = (int64_t)s * 1000 + u / 1000 - d->timestamp_adjustment;
-  int64_t now = clock_ms();
-  if (entry > now) {
-    d->timestamp_adjustment += (int)(entry - now);
-    velk_push_event_now(d->window, d->code_base + button, down);
-    return;
-  }
-  velk_push_event(d->window, d->code_base + button, down, (int32_t)(entry / 1000),
-                  (int32_t)(entry % 1000) * 1000);
+  int64_t stamp = device_event_time(&d->timestamp_adjustment,
+                                    (int64_t)s * 1000 + u / 1000, clock_ms());
+  velk_push_event(d->window, d->code_base + button, down, (int32_t)(stamp / 1000),
+                  (int32_t)(stamp % 1000) * 1000);
 }
 
 void input_handle_event(VelkWindow *window, const SDL_Event *e) {

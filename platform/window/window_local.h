@@ -75,6 +75,10 @@ int window_go_windowed(VelkWindow *window, int w, int h);
 // ---- input/input_sdl.cpp ----
 // Device events (joystick and mouse buttons and motion) from the message pump.
 void input_handle_event(VelkWindow *window, const SDL_Event *event);
+// A device event's time (ms on the velk_clock) less the device's adjustment; a time
+// after now raises the adjustment by the excess and gives now, so device events never
+// carry future times and later ones keep their spacing.
+int64_t device_event_time(int *adjustment, int64_t entry_ms, int64_t now_ms);
 // SDL scancode -> PC set-1 scan code (0x100 for extended keys); 0 when it has none.
 int scan_code_from_sdl(int sdl_scancode);
 // And back: the SDL scancode of a set-1 scan code, 0 when none.
