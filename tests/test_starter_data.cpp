@@ -239,6 +239,17 @@ TEST_F(StarterData, RabbitHillLoadsWithItsGateTimingAndCameras) {
   EXPECT_EQ(t->size_log2, 9);
   EXPECT_FLOAT_EQ(t->extent, 2048.0f);
   EXPECT_EQ(t->surface_count, 6 + 5 * 14);
+  // No cliffs anywhere: neighbouring samples differ by less than 2.8 ft (54 degrees at
+  // 2 ft spacing); the steepest ground is a jump's face or a table's side.
+  float steepest = 0;
+  int n = t->samples;
+  for (int r = 0; r + 1 < n; r++)
+    for (int c = 0; c + 1 < n; c++) {
+      float h = t->heights[r * n + c];
+      steepest = std::fmax(steepest, std::fabs(t->heights[r * n + c + 1] - h));
+      steepest = std::fmax(steepest, std::fabs(t->heights[(r + 1) * n + c] - h));
+    }
+  EXPECT_LT(steepest, 2.8f);
 
   // Timing: the lap sequence covers every stretch; consecutive gates are close.
   ASSERT_TRUE(track_has_timing());

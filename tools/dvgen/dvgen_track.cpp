@@ -300,7 +300,7 @@ static Cross cross_at(const Path &p, double s, double d) {
 
 // The graded track surface across the path at lateral offset d.
 static double track_surface(const Cross &c) {
-  double cw = 1 - smoothstep(c.hw - 1, c.hw + 5, c.ad);
+  double cw = 1 - smoothstep(c.hw - 1, c.hw + 8, c.ad);  // jump sides slope down
   double b = 0;
   if (c.turn != 0 && c.bank > 0) {  // berm: flat inside, rising ever steeper outside
     double o = clampd(c.o, -c.hw, c.hw + 3);
