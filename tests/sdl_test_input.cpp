@@ -148,6 +148,12 @@ TEST_F(InputTest, TheVirtualJoystickIsNamedAndListed) {
   EXPECT_EQ(again, code);
   EXPECT_EQ(velk_key_code(window, "Joystick1.key[6]", &code), 0);  // 6 buttons: 0..5
   EXPECT_EQ(velk_key_code(window, "Joystick9.key[0]", &code), 0);
+  // A second pad of the same name gets "#2"; blanks and dots go.
+  char name[64];
+  unique_device_name(window, "Joystick 1", name);
+  EXPECT_STREQ(name, "Joystick1#2");
+  unique_device_name(window, "Game.Pad 2", name);
+  EXPECT_STREQ(name, "GamePad2");
   // Code bases: the same sums go to the next free base; sums of 0 start at 0x10000.
   EXPECT_EQ(device_code_base(window, "Joystick1"), base + 0x10000);
   EXPECT_EQ(device_code_base(window, ""), 0x10000);

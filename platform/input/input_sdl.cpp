@@ -99,7 +99,7 @@ int device_code_base(VelkWindow *window, const char *name) {
 }
 
 // The instance name without blanks and dots, made unique with "#2", "#3", ...
-static void unique_device_name(VelkWindow *window, const char *instance, char *out) {
+void unique_device_name(VelkWindow *window, const char *instance, char *out) {
   char reduced[DEVICE_NAME_CHARS - 11];  // room for "#" and any number
   int n = 0;
   for (const char *p = instance; *p && n < (int)sizeof reduced - 1; p++)

@@ -75,6 +75,9 @@ int window_go_windowed(VelkWindow *window, int w, int h);
 // ---- input/input_sdl.cpp ----
 // Device events (joystick and mouse buttons and motion) from the message pump.
 void input_handle_event(VelkWindow *window, const SDL_Event *event);
+// A device's name in the window: its instance name without blanks and dots, followed by
+// "#2", "#3", ... when taken. `out` holds 64 characters.
+void unique_device_name(VelkWindow *window, const char *instance, char *out);
 // A device event's time (ms on the velk_clock) less the device's adjustment; a time
 // after now raises the adjustment by the excess and gives now, so device events never
 // carry future times and later ones keep their spacing.
