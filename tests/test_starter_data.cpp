@@ -392,4 +392,12 @@ TEST_F(StarterData, RacingLineClearsEveryJumpOnTheLoadedGround) {
     EXPECT_LT(landed_at, D * 1.4) << "overshoots the landing";
   }
   EXPECT_EQ(jumps, 4);
+  // Nothing stands on the line: every bale and block is clear of it by its own size.
+  for (int i = start_gate_count(); i < statue_count(); i++) {
+    const Statue *st = statue_at(i);
+    ASSERT_NE(st->shape, nullptr) << "statue " << i;
+    double closest = 1e9;
+    for (const LinePoint &p : line) closest = std::fmin(closest, std::hypot(p.x - st->x, p.z - st->z));
+    EXPECT_GT(closest, st->shape->bounding_radius + 2.0) << "statue " << i;
+  }
 }
