@@ -310,7 +310,8 @@ static int colour_prefix(const char *name, uint8_t rgb[3]) {
   for (int i = 1; i <= 6; i++)
     if (hex_digit(name[i]) < 0) return 0;
   if (name[7] != '#') return 0;
-  for (int i = 0; i < 3; i++) rgb[i] = (uint8_t)(hex_digit(name[1 + 2 * i]) * 16 + hex_digit(name[2 + 2 * i]));
+  for (int i = 0; i < 3; i++)
+    rgb[i] = (uint8_t)(hex_digit(name[1 + 2 * i]) * 16 + hex_digit(name[2 + 2 * i]));
   return 1;
 }
 
