@@ -168,6 +168,7 @@ static uint8_t blend_wheel(uint8_t a, uint8_t b, double t) {
   else if (fb > fa + 0.875)
     fb -= 1;
   double x = fa + t * (fb - fa);
+  if (x < 0 && x > -1e-9) x = 0;  // rounding noise, not a step back through the wrap
   if (x < 0) x += 1;
   x = x < 0 ? 0 : (x > 1 ? 1 : x);
   return (uint8_t)std::floor(255 * x);

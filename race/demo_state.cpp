@@ -19,7 +19,7 @@ constexpr double RIDER_REACH = 16;       // ft, rider offset field +-
 constexpr double DEFAULT_EXTENT = 1024;  // ft, when no terrain is loaded
 // Quantisations round down; this fraction of one step absorbs the rounding noise of a
 // value that was itself decoded from a state, so decoding and re-encoding is lossless.
-constexpr double STEP_SLACK = 1e-4;
+constexpr double STEP_SLACK = 1e-2;
 
 // ---- fields ----
 uint32_t get_field(const uint8_t *p, int n) {
@@ -51,8 +51,12 @@ void field_of_terrain(double *extent, double *base) {
 }
 
 // ---- quaternions (w, x, y, z) ----
+// Quaternions come straight from the body: only double rounding noise to absorb.
 void encode_quat(uint8_t *p, const dReal *q) {
-  for (int i = 0; i < 4; i++) encode_fraction(p + 2 * i, 2, (clampd(q[i], -1, 1) + 1) / 2);
+  for (int i = 0; i < 4; i++) {
+    double v = std::floor((clampd(q[i], -1, 1) + 1) / 2 * 65535 + 1e-6);
+    put_field(p + 2 * i, 2, (uint32_t)(v > 65535 ? 65535 : v));
+  }
 }
 void normalise4(double q[4]) {
   double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
@@ -63,28 +67,42 @@ void normalise4(double q[4]) {
   for (int i = 0; i < 4; i++) q[i] /= n;
 }
 // The stored components are 2v/65535 - 1. The body takes a unit quaternion, so of the unit
-// quaternions inside the stored quantisation cells the one nearest that value is used: it
-// is the same orientation within one step, and it encodes back to the same bytes.
+// quaternions inside the stored quantisation cells one near that value is used: it is the
+// same orientation within one step, and it encodes back to the same bytes.
 void decode_quat(const uint8_t *p, double q[4]) {
-  double lo[4], hi[4];
-  const double cell = 2 / 65535.0, margin = 0.05 * cell;
+  double lo[4], hi[4], n[4];
+  const double cell = 2 / 65535.0, margin = 1e-3 * cell;
   for (int i = 0; i < 4; i++) {
     uint32_t v = get_field(p + 2 * i, 2);
     q[i] = 2 * (v / 65535.0) - 1;
     lo[i] = q[i] + margin;
     hi[i] = v == 65535 ? 1.0 : q[i] + cell - margin;
+    n[i] = (lo[i] + hi[i]) / 2;
   }
+  normalise4(n);
+  // |clamp(s n)| grows with s: find the scale where it is 1 by bisection.
+  auto norm2 = [&](double scale, double out[4]) {
+    double sum = 0;
+    for (int i = 0; i < 4; i++) {
+      out[i] = clampd(scale * n[i], lo[i], hi[i]);
+      sum += out[i] * out[i];
+    }
+    return sum;
+  };
+  double a = 0.5, b = 2, tmp[4];
+  if (norm2(a, tmp) > 1 || norm2(b, tmp) < 1) {
+    normalise4(q);  // no unit quaternion in the cells: not a state this game wrote
+    return;
+  }
+  for (int iter = 0; iter < 64; iter++) {
+    double mid = (a + b) / 2;
+    if (norm2(mid, tmp) < 1)
+      a = mid;
+    else
+      b = mid;
+  }
+  norm2(b, q);
   normalise4(q);
-  for (int iter = 0; iter < 8; iter++) {
-    int inside = 1;
-    for (int i = 0; i < 4; i++)
-      if (q[i] < lo[i] || q[i] > hi[i]) {
-        inside = 0;
-        q[i] = clampd(q[i], lo[i], hi[i]);
-      }
-    if (inside) return;
-    normalise4(q);
-  }
 }
 void quat_mul(double out[4], const double a[4], const double b[4]) {
   double r[4] = {a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3],
