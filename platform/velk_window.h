@@ -36,7 +36,9 @@ struct FrameInfo {
 };
 
 // Opens the window and makes its GL context current on the calling thread. Width or
-// height 0 means the desktop size. Returns null on failure (logged).
+// height 0 means the desktop size. Returns null on failure (logged). The window is served
+// on the calling thread: SDL handles a window's events only on the thread that started
+// its video, so the option `threaded` is read and logged but changes nothing.
 VelkWindow *velk_gl_open(const char *title, int width, int height, int flags, int alpha_bits,
                          int depth_bits, int stencil_bits, int accum_bits);
 // Deletes the context, closes the input devices and the window, frees the record.
