@@ -52,6 +52,7 @@ class StarterData : public ::testing::Test {
     setenv("DV_HOME", DV_BINARY_DIR, 1);
     datafile_reset_for_tests();
     texture_reset_for_tests();
+    texture_set_options(0, 1, 0);  // a texture the tracks name but the set lacks is reported
     model_reset_for_tests();
     terrain_reset_for_tests();
     track_reset();
