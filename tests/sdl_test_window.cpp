@@ -228,3 +228,18 @@ TEST(WindowOpen, NullWindowCallsAreHarmless) {
 }
 
 }  // namespace
+
+namespace {
+
+void frozen_clock(int32_t *s, int32_t *u) {
+  *s = 100;
+  *u = 0;
+}
+
+TEST(WindowSleep, AClockThatStandsStillDoesNotHoldItForEver) {
+  velk_set_clock_source(frozen_clock);
+  velk_sleep(0, 1000);
+  velk_set_clock_source(nullptr);
+}
+
+}  // namespace
