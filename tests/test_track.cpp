@@ -637,6 +637,21 @@ TEST(StarterTracks, LoadHeadlessWithoutWarnings) {
     EXPECT_EQ(message_count(), 0) << all_messages();
     EXPECT_TRUE(track_has_timing());
     EXPECT_GT(start_gate_count(), 0);
+    // Riding through every gate in order, just past its centre, makes two clean laps.
+    RacerTiming t;
+    racer_timing_init(&t);
+    GateField field{nullptr, 0, 0, 0, 1000, 1.5f, 10.0f};
+    int crossings = first_lap_gates() + normal_lap_gates();
+    for (int i = 0; i < crossings; i++) {
+      const TimingGate *g = timing_gate(gate_of_crossing(i));
+      float len = sqrtf(g->dx * g->dx + g->dz * g->dz);
+      float ux = len > 0 ? g->dx / len : 0, uz = len > 0 ? g->dz / len : 0;
+      field.tick = 100 * (i + 1);
+      EXPECT_EQ(check_gate_crossing(&t, 0, Vec3{g->x + ux, g->y, g->z + uz}, &field), 1) << i;
+    }
+    EXPECT_EQ(laps_completed(&t), 2);
+    EXPECT_EQ(cutting_penalty(&t, &field), 0);
+    racer_timing_free(&t);
     track_unload();
   }
   track_reset();
