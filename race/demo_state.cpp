@@ -173,10 +173,12 @@ void decode_state(const Bike *b, const uint8_t *s, int format, Decoded *d) {
     d->legacy_travel = 0;
     tail = s + 34;
   }
-  // A wheel byte of 255 is half a turn either way; just inside it reads back the same.
-  double fw = decode_fraction(tail + 0, 1), rw = decode_fraction(tail + 1, 1);
-  d->front = fw * 2 * PI - PI - (tail[0] == 255 ? 1e-9 : 0);
-  d->rear = rw * 2 * PI - PI - (tail[1] == 255 ? 1e-9 : 0);
+  // Wheel bytes 0 and 255 are both half a turn; just inside they read back the same.
+  auto wheel = [](uint8_t v) {
+    return decode_fraction(&v, 1) * 2 * PI - PI + (v == 0 ? 1e-9 : v == 255 ? -1e-9 : 0);
+  };
+  d->front = wheel(tail[0]);
+  d->rear = wheel(tail[1]);
   d->gear = tail[2];
   d->engine = decode_fraction(tail + 3, 2) * MAX_RPM * (2 * PI / 60);
 }
