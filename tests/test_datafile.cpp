@@ -502,3 +502,29 @@ TEST_F(DataFiles, DamagedScrambledFiles) {
     }
   }
 }
+
+TEST_F(DataFiles, OpenHomeFolderShowsItOnlyWithADesktop) {
+  // A stand-in xdg-open on the PATH records the folder it was asked to show.
+  std::string bin = root + "/bin", record = root + "/shown";
+  spill(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n");
+  chmod((bin + "/xdg-open").c_str(), 0755);
+  const char *old_path = getenv("PATH");
+  std::string saved_path = old_path ? old_path : "";
+  setenv("PATH", (bin + ":" + saved_path).c_str(), 1);
+  const char *old_display = getenv("DISPLAY");
+  std::string saved_display = old_display ? old_display : "";
+
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  open_home_folder();
+  struct stat st;
+  EXPECT_EQ(stat(home.c_str(), &st), 0);  // made, with its parents
+  EXPECT_EQ(slurp(record), "<missing>");
+  setenv("DISPLAY", ":99", 1);
+  open_home_folder();
+  EXPECT_EQ(slurp(record), root + "/xdg/Dirtvane");  // without the trailing '/'
+
+  setenv("PATH", saved_path.c_str(), 1);
+  if (old_display) setenv("DISPLAY", saved_display.c_str(), 1);
+  else unsetenv("DISPLAY");
+}
