@@ -72,8 +72,8 @@ static Texel loam_at(double u, double v) {
   c = mix(c, base, 0.4);
   double clod_h = smoothstep(0.15, 0.75, 0.8 - clod) * (0.3 + 0.7 * id);
   c = scale(c, 0.92 + 0.18 * clod_h);
-  double st = sid > 0.9 ? 1 - smoothstep(0.13, 0.2, stone) : 0;
-  c = mix(c, Rgb{0.55, 0.52, 0.47}, st * 0.8);
+  double st = sid > 0.93 ? 1 - smoothstep(0.13, 0.2, stone) : 0;
+  c = mix(c, Rgb{0.46, 0.42, 0.37}, st * 0.5);
   return {c, clod_h * 0.6 + st * 0.5 + 0.3 * fine + 0.4 * mid};
 }
 

@@ -567,7 +567,8 @@ void field_tiles(Field *f, const std::vector<Path> &paths, const SurfaceTable &t
       if (pi < 0) continue;
       Cross c = cross_at(paths[pi], f->near_s[si], f->near_d[si]);
       int k = SURF_GRASS;
-      if (c.ad <= c.hw + 2.5) k = SURF_LOAM;
+      if (c.ad <= c.hw + 4.5) k = SURF_LOAM;  // a band at least a tile wide: grass
+                                              // never meets sand or hardpack
       if (c.ad <= c.hw - 0.5) {
         k = c.surface;
         if (k == SURF_WATER && c.ad > c.hw - 5) k = SURF_MUD;
