@@ -675,7 +675,8 @@ void racing_line_build(const Path &p, const Field &f, const std::vector<Jump> &j
     double a0 = p.arc_s0[i], a1 = a0 + p.arc_len[i];
     // Berms are ridden high, flat and off-camber turns on the inside.
     double o = p.arc_kind[i] == TURN_BERM ? 0.35 : -0.45;
-    double mu = p.arc_kind[i] == TURN_BERM ? 1.35 : p.arc_kind[i] == TURN_FLAT ? 0.85 : 0.65;
+    // Cornering grip with a margin below the tyres' limit: a berm holds the bike up.
+    double mu = p.arc_kind[i] == TURN_BERM ? 0.9 : p.arc_kind[i] == TURN_FLAT ? 0.6 : 0.45;
     for (double s = a0 - 40; s <= a1 + 40; s += PATH_STEP) {
       int k = p.index(s);
       double w = smoothstep(a0 - 40, a0, s) * (1 - smoothstep(a1, a1 + 40, s));
@@ -711,14 +712,14 @@ void racing_line_build(const Path &p, const Field &f, const std::vector<Jump> &j
     for (int k = 1; k <= n; k++) {  // forward: acceleration falls with speed
       int a = k - 1, b = k % n;
       if (!p.closed && k == n) break;
-      double acc = 17.0 * (1 - v[a] / 110.0);
+      double acc = 15.0 * (1 - v[a] / 110.0);
       double reach = std::sqrt(v[a] * v[a] + 2 * (acc > 1 ? acc : 1) * PATH_STEP);
       if (v[b] > reach) v[b] = reach;
     }
     for (int k = n - 1; k >= 0; k--) {  // backward: braking
       int a = k, b = (k + 1) % n;
       if (!p.closed && k == n - 1) continue;
-      double reach = std::sqrt(v[b] * v[b] + 2 * 22.0 * PATH_STEP);
+      double reach = std::sqrt(v[b] * v[b] + 2 * 18.0 * PATH_STEP);
       if (v[a] > reach) v[a] = reach;
     }
   }
