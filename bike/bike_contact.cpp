@@ -87,8 +87,10 @@ static float circle_edges(Vec3 c, Vec3 a, float radius, const Vec3 t[3], float r
   return sqrtf(best);
 }
 
-float torus_triangle(Vec3 c, Vec3 a, float big_r, float r, const Vec3 t[3], Vec3 *point,
-                     Vec3 *normal) {
+// The tyre against one triangle, giving up early (returning 0) once the triangle provably
+// cannot give a depth above `beat` (>= 0): the cell walk only needs the deepest triangle.
+static float torus_triangle_beat(Vec3 c, Vec3 a, float big_r, float r, const Vec3 t[3],
+                                 Vec3 *point, Vec3 *normal, float beat) {
   Vec3 n = vec3_cross(t[1] - t[0], t[2] - t[0]);
   float n_len = vec3_length(n);
   if (n_len <= 0) return 0;
@@ -108,7 +110,10 @@ float torus_triangle(Vec3 c, Vec3 a, float big_r, float r, const Vec3 t[3], Vec3
   Vec3 q = c - d * big_r;  // far point
   float sp = vec3_dot(p - t[0], nh), sq = vec3_dot(q - t[0], nh);
 
+  float reach = r - beat;  // a contact deeper than `beat` comes closer than this
   if (sp > 0) {
+    // Every point of the circle lies at least sp above the plane.
+    if (sp >= reach) return 0;
     // 1. Near point above the plane: a face contact when it lies over the triangle.
     if (inside_edges(t, n, p)) {
       float depth = r - sp;
@@ -168,8 +173,8 @@ float torus_triangle(Vec3 c, Vec3 a, float big_r, float r, const Vec3 t[3], Vec3
 
   // 4. Closest approach of the centre circle to the edges and corners.
   Vec3 on_tri = t[0];
-  float dist = circle_edges(c, a, big_r, t, r, &on_tri);
-  if (!(dist < r)) return 0;
+  float dist = circle_edges(c, a, big_r, t, reach, &on_tri);
+  if (!(dist < reach)) return 0;
   Vec3 on_circle = circle_point(c, a, big_r, on_tri, p);
   Vec3 m = on_circle - on_tri;
   float len = vec3_length(m);
@@ -177,6 +182,11 @@ float torus_triangle(Vec3 c, Vec3 a, float big_r, float r, const Vec3 t[3], Vec3
   *normal = m;
   *point = on_circle - m * r;
   return r - dist;
+}
+
+float torus_triangle(Vec3 c, Vec3 a, float big_r, float r, const Vec3 t[3], Vec3 *point,
+                     Vec3 *normal) {
+  return torus_triangle_beat(c, a, big_r, r, t, point, normal, 0);
 }
 
 // ---- the cell walk ----
@@ -193,32 +203,48 @@ struct GroundHit {
   Vec3 point, normal;
 };
 
+// The two triangles of cell (i, j), upward facing, split as the height sampling splits it.
+static void cell_triangles(const Terrain *t, int i, int j, Vec3 tris[2][3]) {
+  Vec3 v00 = grid_vertex(t, i, j), v10 = grid_vertex(t, i + 1, j);
+  Vec3 v01 = grid_vertex(t, i, j + 1), v11 = grid_vertex(t, i + 1, j + 1);
+  if (((i + j) & 1) == 0) {
+    tris[0][0] = v00, tris[0][1] = v01, tris[0][2] = v11;
+    tris[1][0] = v11, tris[1][1] = v10, tris[1][2] = v00;
+  } else {
+    tris[0][0] = v00, tris[0][1] = v01, tris[0][2] = v10;
+    tris[1][0] = v11, tris[1][1] = v10, tris[1][2] = v01;
+  }
+}
+
 static int ground_search(const Terrain *t, const WheelContact *w, GroundHit *hit) {
   dBodyID body = w->body;
   Vec3 c = body_position(body);
   Vec3 a = body_point(body, w->axle.x, w->axle.y, w->axle.z) - c;
-  float reach = w->torus_radius + w->tube_radius;
+  float big_r = w->torus_radius, r = w->tube_radius;
+  float reach = big_r + r;
   float s = t->spacing;
   int i0 = (int)floorf((c.x - reach) / s), i1 = (int)ceilf((c.x + reach) / s);
   int j0 = (int)floorf((c.z - reach) / s), j1 = (int)ceilf((c.z + reach) / s);
+  Vec3 tris[2][3], point, normal;
+
+  // The cell under the wheel usually holds the deepest contact; its depth (a hair less,
+  // so that equal depths are still found) lets the walk skip triangles that cannot beat it.
+  // The walk itself keeps the visiting order and the strictly-deeper rule.
+  float beat = 0;
+  int ci = (int)floorf(c.x / s), cj = (int)floorf(c.z / s);
+  if (ci >= i0 && ci < i1 && cj >= j0 && cj < j1) {
+    cell_triangles(t, ci, cj, tris);
+    for (int k = 0; k < 2; k++)
+      beat = fmaxf(beat, torus_triangle_beat(c, a, big_r, r, tris[k], &point, &normal, 0));
+    beat *= 0.999f;
+  }
+
   hit->depth = 0;
   for (int j = j0; j < j1; j++) {
     for (int i = i0; i < i1; i++) {
-      Vec3 v00 = grid_vertex(t, i, j), v10 = grid_vertex(t, i + 1, j);
-      Vec3 v01 = grid_vertex(t, i, j + 1), v11 = grid_vertex(t, i + 1, j + 1);
-      // Upward-facing triangles, split as the height sampling splits the cell.
-      Vec3 tris[2][3];
-      if (((i + j) & 1) == 0) {
-        tris[0][0] = v00, tris[0][1] = v01, tris[0][2] = v11;
-        tris[1][0] = v11, tris[1][1] = v10, tris[1][2] = v00;
-      } else {
-        tris[0][0] = v00, tris[0][1] = v01, tris[0][2] = v10;
-        tris[1][0] = v11, tris[1][1] = v10, tris[1][2] = v01;
-      }
+      cell_triangles(t, i, j, tris);
       for (int k = 0; k < 2; k++) {
-        Vec3 point, normal;
-        float depth = torus_triangle(c, a, w->torus_radius, w->tube_radius, tris[k], &point,
-                                     &normal);
+        float depth = torus_triangle_beat(c, a, big_r, r, tris[k], &point, &normal, beat);
         if (depth > hit->depth) {
           hit->depth = depth;
           hit->point = point;
