@@ -23,7 +23,8 @@ void velk_input_close(VelkWindow *window);
 // underscore-blind matching; "0x1d"; "Joystick1.key[0]" or "Joystick1 button 0").
 // 1 and the code, or 0 when the name is unknown (code untouched). Binding a device
 // button switches on that device's event polling. The window may be null: key and fixed
-// names still work.
+// names still work. Character keys are also known by the keyboard layout's own names
+// once the window system runs (the key beside T is "Z" on a German keyboard).
 int velk_key_code(VelkWindow *window, const char *name, int *code);
 // The name of an event code, or null. The text lives until the next call.
 const char *velk_key_name(VelkWindow *window, int code);

@@ -50,8 +50,9 @@ static struct {
 // The keyboard layout's own name of a key, where the layout decides it: the character
 // keys (on a German keyboard the key beside T is "Z"). Keys without a character keep
 // the built-in names, so saved bindings read the same on every system.
-static const char *const *system_key_names(VelkWindow *window) {
-  if (!window) return nullptr;
+static const char *const *system_key_names(VelkWindow *) {
+  // The layout is known once SDL's video runs (a window, or the display-mode list).
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return nullptr;
   if (!s_keys.names_built) {
     s_keys.names_built = true;
     for (int scan = 0; scan < SYSTEM_KEY_NAMES; scan++) {
