@@ -2,6 +2,9 @@
 #include "terrain/terrain.h"
 
 #include <math.h>
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -53,72 +56,80 @@ static void *zalloc(size_t size) {
 }
 
 // ---- sampling ----
-// Picks the triangle under (x, z): the corner sample and its neighbours along x and z with
-// the weights a (along x) and b (along z). Indices come back clamped to the grid.
-struct TriangleUnder {
-  int corner, x_neighbour, z_neighbour;  // indices into heights
-  float a, b;
-  int dx, dz;  // direction (+1/-1) from the corner to its x and z neighbours
-};
-
 static inline int clamp_index(int i, int n) { return i < 0 ? 0 : i > n ? n : i; }
 
-static inline void triangle_under(const Terrain *t, float x, float z, TriangleUnder *out) {
-  float fx = x / t->spacing, fz = z / t->spacing;
-  // Far outside the field every corner clamps to the border anyway; limiting here keeps
-  // the integer conversion defined (NaN included).
-  const float lo = -2.0f, hi = (float)t->samples + 1.0f;
-  fx = fx > lo ? fx : lo;
-  fx = fx < hi ? fx : hi;
-  fz = fz > lo ? fz : lo;
-  fz = fz < hi ? fz : hi;
-  float fi = floorf(fx), fj = floorf(fz);
-  int i = (int)fi, j = (int)fj;
-  float u = fx - fi, v = fz - fj;
-  int cx, cz;  // corner
-  if ((i + j) & 1) {
-    if (u + v <= 1.0f) {
-      cx = i, cz = j, out->dx = 1, out->dz = 1, out->a = u, out->b = v;
-    } else {
-      cx = i + 1, cz = j + 1, out->dx = -1, out->dz = -1, out->a = 1.0f - u, out->b = 1.0f - v;
-    }
-  } else {
-    if (v <= u) {
-      cx = i + 1, cz = j, out->dx = -1, out->dz = 1, out->a = 1.0f - u, out->b = v;
-    } else {
-      cx = i, cz = j + 1, out->dx = 1, out->dz = -1, out->a = u, out->b = 1.0f - v;
-    }
-  }
-  int last = t->samples - 1, n = t->samples;
-  int c0 = clamp_index(cx, last), r0 = clamp_index(cz, last);
-  int c1 = clamp_index(cx + out->dx, last), r1 = clamp_index(cz + out->dz, last);
-  out->corner = r0 * n + c0;
-  out->x_neighbour = r0 * n + c1;
-  out->z_neighbour = r1 * n + c0;
+// v limited to lo ... hi; not-a-number gives lo.
+static inline float clamp_coordinate(float v, float lo, float hi) {
+#if defined(__SSE2__)
+  return _mm_cvtss_f32(_mm_min_ss(_mm_max_ss(_mm_set_ss(v), _mm_set_ss(lo)), _mm_set_ss(hi)));
+#else
+  v = v > lo ? v : lo;
+  return v < hi ? v : hi;
+#endif
 }
 
+// The cell under (x, z): its first corner (i, j), the offsets u, v inside it and its four
+// corner heights. Outside the field the point is moved onto the border, which gives the
+// border heights the clamped indices would (within rounding), keeps the conversions defined
+// (NaN included) and lets the four corners be read without further tests.
+struct CellUnder {
+  int i, j;
+  float u, v;
+  float h00, h10, h01, h11;  // heights at (i, j), (i+1, j), (i, j+1), (i+1, j+1)
+};
+
+static inline void cell_under(const Terrain *t, float x, float z, CellUnder *out) {
+  const int n = t->samples;
+  const float top = (float)(n - 1);
+  float fx = clamp_coordinate(x / t->spacing, 0.0f, top);
+  float fz = clamp_coordinate(z / t->spacing, 0.0f, top);
+  int i = (int)fx, j = (int)fz;
+  i = i < n - 2 ? i : n - 2;  // the far border lies at u or v = 1 of the last cell
+  j = j < n - 2 ? j : n - 2;
+  out->i = i;
+  out->j = j;
+  out->u = fx - (float)i;
+  out->v = fz - (float)j;
+  const float *p = t->heights + (size_t)j * n + i;
+  out->h00 = p[0];
+  out->h10 = p[1];
+  out->h01 = p[n];
+  out->h11 = p[n + 1];
+}
+
+// Cells alternate their diagonals, the same triangles the renderer draws: odd cells (i + j)
+// join (i+1, j) and (i, j+1), even ones (i, j) and (i+1, j+1). Each triangle is a corner
+// plus weights a (along x) and b (along z) toward its two neighbours.
 float terrain_height(const Terrain *t, float x, float z) {
-  TriangleUnder tri;
-  triangle_under(t, x, z, &tri);
-  const float *h = t->heights;
-  float h0 = h[tri.corner];
-  return h0 + tri.a * (h[tri.x_neighbour] - h0) + tri.b * (h[tri.z_neighbour] - h0);
+  CellUnder c;
+  cell_under(t, x, z, &c);
+  float u = c.u, v = c.v;
+  if ((c.i + c.j) & 1) {
+    if (u + v <= 1.0f) return c.h00 + u * (c.h10 - c.h00) + v * (c.h01 - c.h00);
+    return c.h11 + (1.0f - u) * (c.h01 - c.h11) + (1.0f - v) * (c.h10 - c.h11);
+  }
+  if (v <= u) return c.h10 + (1.0f - u) * (c.h00 - c.h10) + v * (c.h11 - c.h10);
+  return c.h01 + u * (c.h11 - c.h01) + (1.0f - v) * (c.h00 - c.h01);
 }
 
+// (P1 - P0) x (P2 - P0) with P1 the x-neighbour and P2 the z-neighbour, turned to point up:
+// (-s^2 dh/dx, s^2, -s^2 dh/dz) of the triangle under the point.
 void terrain_normal(const Terrain *t, float x, float z, Vec3 *out) {
-  TriangleUnder tri;
-  triangle_under(t, x, z, &tri);
-  const float *h = t->heights;
+  CellUnder c;
+  cell_under(t, x, z, &c);
   float s = t->spacing;
-  float h0 = h[tri.corner];
-  // (P1 - P0) x (P2 - P0) with P1 along x and P2 along z, turned to point up.
-  float ex = (float)tri.dx * s, ez = (float)tri.dz * s;
-  float bx = h[tri.x_neighbour] - h0, bz = h[tri.z_neighbour] - h0;
-  float nx = bx * ez, ny = -ex * ez, nz = ex * bz;
-  if (ny < 0) nx = -nx, ny = -ny, nz = -nz;
-  out->x = nx;
-  out->y = ny;
-  out->z = nz;
+  float dx, dz;  // height change toward the x- and z-neighbour, and their directions
+  float sx, sz;
+  if ((c.i + c.j) & 1) {
+    if (c.u + c.v <= 1.0f) dx = c.h10 - c.h00, dz = c.h01 - c.h00, sx = 1, sz = 1;
+    else dx = c.h01 - c.h11, dz = c.h10 - c.h11, sx = -1, sz = -1;
+  } else {
+    if (c.v <= c.u) dx = c.h00 - c.h10, dz = c.h11 - c.h10, sx = -1, sz = 1;
+    else dx = c.h11 - c.h01, dz = c.h00 - c.h01, sx = 1, sz = -1;
+  }
+  out->x = -(dx * s) * sx;
+  out->y = s * s;
+  out->z = -(dz * s) * sz;
 }
 
 void terrain_vertex_normal(const Terrain *t, int column, int row, Vec3 *out) {
