@@ -236,11 +236,15 @@ static int gen_sky() {
         // A far line of hills and trees on the horizon of the side faces.
         if (fc.f[1] == 0) {
           double az = std::atan2(d[0], -d[2]);
-          double ridge = 0.035 + 0.03 * fbm2(az * 3.0 + 10, 0.5, 4, 83) + 0.012 * fbm2(az * 40, 1.5, 2, 84);
+          double hills = 0.06 + 0.06 * fbm2(az * 3.0 + 10, 0.5, 4, 83);
+          double trees = hills + 0.012 + 0.012 * fbm2(az * 60, 1.5, 2, 84);
           double elev = d[1] / std::sqrt(d[0] * d[0] + d[2] * d[2]);
-          if (elev < ridge) {
-            double haze = smoothstep(-0.1, ridge, elev);
-            c = mix(Rgb{0.30, 0.40, 0.30}, Rgb{0.55, 0.64, 0.66}, 0.55 + 0.35 * haze);
+          if (elev < 0) {  // the meadows beyond the field, fading into haze
+            c = mix(Rgb{0.42, 0.52, 0.40}, Rgb{0.30, 0.42, 0.22}, smoothstep(0, 0.3, -elev));
+          } else if (elev < hills) {  // far hills, blue with distance
+            c = mix(Rgb{0.40, 0.50, 0.46}, Rgb{0.58, 0.66, 0.70}, smoothstep(0, hills, elev) * 0.6);
+          } else if (elev < trees) {  // a tree line on the near hills
+            c = Rgb{0.30, 0.40, 0.30};
           }
         }
         img_set(&im, x, y, c.r, c.g, c.b);
