@@ -129,7 +129,6 @@ Vec3 body_axis(dBodyID b, int column) {
 }
 
 void scripted_rider(Racer *racer, int slot) {
-  (void)slot;
   Bike *bike = racer->bike;
   const SessionClock *c = session_clock();
   bike->setup_flags |= SETUP_AUTO_SHIFT;
@@ -164,6 +163,13 @@ void scripted_rider(Racer *racer, int slot) {
   float throttle = 0.6f - 0.2f * std::fmin(1.0f, std::fabs(error));
   if (speed < 8) throttle = 0.9f;
   set_throttle(bike, throttle);
+  // A rider stuck for 4 s is turned where he stands to face the next gate.
+  static int stuck[MAX_RACERS];
+  stuck[slot] = speed < 3 ? stuck[slot] + 1 : 0;
+  if (stuck[slot] >= 512 && g) {
+    stuck[slot] = 0;
+    place_bike(bike, (float)p[0], (float)p[2], std::atan2(-(g->x - (float)p[0]), -(g->z - (float)p[2])));
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -322,6 +328,8 @@ int main(int argc, char **argv) {
     print_running_order();
     status = 3;
   }
+  // As the game's exit path: a running series event is recorded even when unfinished.
+  record_series_event();
   session_end();
   track_unload();
   physics_world_destroy();
