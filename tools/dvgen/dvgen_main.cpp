@@ -1,5 +1,16 @@
 // dvgen: writes the whole starter data set into a data directory ("dvgen <directory>").
-// Everything is made from code with fixed seeds, so two runs give the same bytes.
+// Everything is made from code with fixed seeds and integer-hashed noise, so two runs give
+// the same bytes. What it writes:
+//   zzzz.saf                  the marker archive (fixed text; its digest is GAME_DATA_DIGEST)
+//   *.shp                     collision shapes: the seven fixed bike and rider shapes (their
+//                             digest is FIXED_FILES_DIGEST), the gate piece, bale and block
+//   *.jm                      meshes of the gate piece, bale and block
+//   *.png, startgate.ppm      surfaces and their blends, sky, trees, banners, flaggers,
+//                             roost, statues, lens flares, colors/white.png
+//   rabbithill/               the full track, stored plain with inline heights
+//   practice.saf              the small track: terrain.png heights, texturelist, members
+//                             plain, .gz, .scram and .gz.scram
+//   dvgen.list                sizes and names of everything above (the build's stamp)
 #include <ftw.h>
 #include <png.h>
 #include <sys/stat.h>
