@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/frame.h"
+#include "files/config.h"
 #include "render/model.h"
 
 namespace {
@@ -426,6 +427,36 @@ TEST_F(BikeTest, SetupFlagChoices) {
   EXPECT_EQ(b()->setup_flags2, SETUP2_ARCADE);
   set_arcade(b(), "Yes", 1);  // the server has disabled it
   EXPECT_EQ(b()->setup_flags2, 0);
+}
+
+int refusal_messages() {
+  int n = 0;
+  const MessageLog *log = message_log();
+  for (int i = 0; i < MESSAGE_LOG_LINES; i++)
+    if (strstr(log->lines[i], "Mechanic can't keep up")) n++;
+  return n;
+}
+
+TEST_F(BikeTest, ApplySetupIsRefusedWhileMovingAndTheMessageNeedsARepeat) {
+  setup_reset_defaults();
+  BikeSetup *setup = bike_setup();
+  message_log_clear();
+  dBodyID frame = b()->bodies[FRAME_BODY];
+  dBodySetLinearVel(frame, 0.1, 0, 0);
+  EXPECT_EQ(apply_setup(b(), setup, 100), 1);
+  // The player's defaults: 20 mph dab speed, arcade on, automatic shifting and dab.
+  EXPECT_NEAR(b()->settings.max_dab_speed, 20 * 1.4666667f, 1e-4);
+  EXPECT_TRUE(b()->setup_flags & SETUP_AUTO_SHIFT);
+  EXPECT_EQ(b()->setup_flags2, SETUP2_ARCADE);
+  dBodySetLinearVel(frame, 0.2, 0, 0);
+  b()->settings.leveling = 55;
+  EXPECT_EQ(apply_setup(b(), setup, 101), 0);  // first refusal: silent
+  EXPECT_EQ(b()->settings.leveling, 55);
+  EXPECT_EQ(refusal_messages(), 0);
+  EXPECT_EQ(apply_setup(b(), setup, 106), 0);  // 5 s later: told
+  EXPECT_EQ(refusal_messages(), 1);
+  EXPECT_EQ(apply_setup(b(), setup, 126), 0);  // 20 s after the last: silent again
+  EXPECT_EQ(refusal_messages(), 1);
 }
 
 TEST_F(BikeTest, RiderMassDistributionKeepsTheTotal) {

@@ -183,4 +183,28 @@ TEST_F(RideTest, TenMinutesOfRandomControlsStayFinite) {
   EXPECT_TRUE(std::isfinite(engine_rpm(b())));
 }
 
+// A scripted ride hashed: any change to the physics shows here and must be deliberate.
+TEST_F(RideTest, GoldenRide) {
+  b()->setup_flags |= SETUP_AUTO_SHIFT | SETUP_STOP_WHEELIES;
+  Sha1 sha;
+  sha1_init(&sha);
+  for (int t = 0; t < 128 * 8; t++) {
+    b()->controls.clutch = 1;
+    b()->controls.throttle = t < 128 * 5 ? 0.8f : 0;
+    b()->controls.front_brake = b()->controls.rear_brake = t < 128 * 5 ? 0 : 0.7f;
+    tick();
+    for (int i = 0; i < BIKE_BODY_COUNT; i++) {
+      const dReal *p = dBodyGetPosition(b()->bodies[i]);
+      float f[3] = {(float)p[0], (float)p[1], (float)p[2]};
+      sha1_update(&sha, f, sizeof f);
+    }
+    sha1_update(&sha, &b()->engine_speed, sizeof b()->engine_speed);
+  }
+  uint8_t digest[20];
+  char hex[41];
+  sha1_final(&sha, digest);
+  sha1_hex(digest, hex);
+  EXPECT_STREQ(hex, "503ac2624a44ded5efd0865aaf9c6d68984026fd") << "the golden ride changed";
+}
+
 }  // namespace
