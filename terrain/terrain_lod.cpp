@@ -9,8 +9,10 @@ constexpr int WORK_PER_NODE = 10;
 
 // Height of the node's own two-triangle surface at sample (c, r) of the node whose corner
 // samples are (c0, r0) and (c0 + m, r0 + m); the diagonal alternates as in terrain_height.
-static inline float node_plane(const float *h, int n, int c0, int r0, int m, int odd, int c, int r) {
-  float u = float(c - c0) / float(m), v = float(r - r0) / float(m);
+// `inv_m` is 1/m, exact as m is a power of two.
+static inline float node_plane(const float *h, int n, int c0, int r0, int m, float inv_m, int odd,
+                               int c, int r) {
+  float u = float(c - c0) * inv_m, v = float(r - r0) * inv_m;
   int cx, cz, dx, dz;
   float a, b;
   if (odd) {
@@ -69,6 +71,7 @@ int lod_error_update(Terrain *t, int budget) {
   long work = 0;
   while (t->lod_level >= 0) {
     int level = t->lod_level, side = 1 << level, m = (n - 1) >> level;
+    float inv_m = 1.0f / float(m);
     while (t->lod_node < side * side) {
       int i = t->lod_node % side, j = t->lod_node / side;
       int c0 = i * m, r0 = j * m, odd = (i + j) & 1;
@@ -77,7 +80,7 @@ int lod_error_update(Terrain *t, int budget) {
         int r = r0 + t->lod_row;
         const float *row = h + size_t(r) * n;
         for (int c = c0; c <= c0 + m; c++) {
-          float d = fabsf(row[c] - node_plane(h, n, c0, r0, m, odd, c, r));
+          float d = fabsf(row[c] - node_plane(h, n, c0, r0, m, inv_m, odd, c, r));
           if (d > dev) dev = d;
         }
         t->lod_row++;

@@ -416,3 +416,66 @@ TEST_F(TerrainFiles, DecalQueryMergesBins) {
     EXPECT_EQ(std::vector<int>(list, list + count), k.expect);
   }
 }
+
+// ---- level of detail ----
+TEST(TerrainLod, InterruptedPassesGiveTheSameSplitDistances) {
+  GridTerrain g(2.0f, bumpy);
+  Terrain *t = g.t;
+  t->node_count = lod_node_count(6);
+  t->lod_tolerance = 0.125f;
+  t->lod_level = -1;
+  t->lod_done_stamp = -1;
+  std::vector<float> whole, pieces;
+  for (int budget : {0x7fffffff, 100}) {
+    SCOPED_TRACE(budget);
+    t->split_distance = (float *)calloc(size_t(t->node_count), sizeof(float));
+    t->split_distance_next = (float *)calloc(size_t(t->node_count), sizeof(float));
+    t->lod_done_stamp = -1;
+    int calls = 1;
+    while (!lod_error_update(t, budget)) calls++;
+    if (budget == 100) EXPECT_GT(calls, 100);
+    else EXPECT_EQ(calls, 1);
+    (budget == 100 ? pieces : whole).assign(t->split_distance, t->split_distance + t->node_count);
+    EXPECT_EQ(lod_error_update(t, budget), 1);  // up to date: nothing to do
+    free(t->split_distance);
+    free(t->split_distance_next);
+  }
+  EXPECT_EQ(whole, pieces);
+  // Every node splits at least where its children do.
+  for (int level = 0; level < 6; level++)
+    for (int j = 0; j < (1 << level); j++)
+      for (int i = 0; i < (1 << level); i++)
+        for (int k = 0; k < 4; k++)
+          EXPECT_GE(whole[lod_node_index(level, i, j)], whole[lod_node_index(level + 1, 2 * i + (k & 1), 2 * j + (k >> 1))]);
+  t->split_distance = t->split_distance_next = nullptr;
+}
+
+TEST(TerrainLod, FlatFieldSplitsByDistanceAloneAndDeformationStartsAPass) {
+  GridTerrain g(2.0f, [](float, float) { return 3.0f; });
+  Terrain *t = g.t;
+  t->node_count = lod_node_count(6);
+  t->lod_tolerance = 0.125f;
+  t->lod_level = -1;
+  t->lod_done_stamp = -1;
+  t->split_distance = (float *)calloc(size_t(t->node_count), sizeof(float));
+  t->split_distance_next = (float *)calloc(size_t(t->node_count), sizeof(float));
+  ASSERT_EQ(lod_error_update(t, 0x7fffffff), 1);
+  float r = 0.70710678f * t->extent / 64;  // a finest node's half diagonal
+  EXPECT_FLOAT_EQ(t->split_distance[lod_node_index(6, 5, 9)], r * r);
+  // One level up the neighbours' reach decides: (sqrt(a) + extent/2^L sqrt(10) 1025/2048)^2.
+  float b = r + t->extent / 32 * 3.16227766f * (1025.0f / 2048.0f);
+  EXPECT_NEAR(t->split_distance[lod_node_index(5, 7, 7)], b * b, 1e-2);
+  // A bump raises the split distance of the nodes over it after the next pass.
+  float before = t->split_distance[lod_node_index(6, 10, 10)];
+  t->heights[21 * t->samples + 21] += 1.0f;
+  t->change_count++;
+  EXPECT_EQ(lod_error_update(t, 50), 0);
+  while (!lod_error_update(t, 50)) {
+  }
+  float own = 1.0f / 0.125f + r;
+  EXPECT_FLOAT_EQ(t->split_distance[lod_node_index(6, 10, 10)], own * own);
+  EXPECT_GT(t->split_distance[lod_node_index(6, 10, 10)], before);
+  free(t->split_distance);
+  free(t->split_distance_next);
+  t->split_distance = t->split_distance_next = nullptr;
+}
