@@ -22,15 +22,16 @@ void velk_input_close(VelkWindow *window);
 // The event code of a control name (aliases resolved; exact, then case- and
 // underscore-blind matching; "0x1d"; "Joystick1.key[0]" or "Joystick1 button 0").
 // 1 and the code, or 0 when the name is unknown (code untouched). Binding a device
-// button switches on that device's event polling. The window may be null: key and fixed
-// names still work. Character keys are also known by the keyboard layout's own names
+// button switches on that device's event polling. A null window means the open window
+// (key and fixed names work without any). Character keys are also known by the keyboard layout's own names
 // once the window system runs (the key beside T is "Z" on a German keyboard).
 int velk_key_code(VelkWindow *window, const char *name, int *code);
 // The name of an event code, or null. The text lives until the next call.
 const char *velk_key_name(VelkWindow *window, int code);
 
 // An axis by name ("Joystick1.axis[0]", "Joystick1 axis 0", "cursor.axis[1]", aliases
-// such as "mouse-x"); null when unknown or the device cannot be opened.
+// such as "mouse-x"); null when unknown or the device cannot be opened. A null window
+// means the open window.
 AxisHandle *velk_axis_open(VelkWindow *window, const char *name);
 void velk_axis_close(AxisHandle *axis);
 // Absolute axes -32767..32767; relative axes (mouse) the movement since the last read;

@@ -146,6 +146,10 @@ TEST_F(InputTest, TheVirtualJoystickIsNamedAndListed) {
   int again = 0;
   ASSERT_EQ(velk_key_code(window, "Joystick1 button 5", &again), 1);
   EXPECT_EQ(again, code);
+  // Without a window handle the open window's devices are meant.
+  ASSERT_EQ(velk_key_code(nullptr, "Joystick1.key[5]", &again), 1);
+  EXPECT_EQ(again, code);
+  EXPECT_STREQ(velk_key_name(nullptr, code), "Joystick1 button 5");
   EXPECT_EQ(velk_key_code(window, "Joystick1.key[6]", &code), 0);  // 6 buttons: 0..5
   EXPECT_EQ(velk_key_code(window, "Joystick9.key[0]", &code), 0);
   // A second pad of the same name gets "#2"; blanks and dots go.

@@ -351,6 +351,7 @@ void input_handle_event(VelkWindow *window, const SDL_Event *e) {
 
 // ---- names and codes ----
 int velk_key_code(VelkWindow *window, const char *name, int *code) {
+  if (!window) window = window_open_now();
   if (!name) return 0;
   name = velk_resolve(name);
   if (key_code_of_name(name, system_key_names(window), code)) return 1;
@@ -370,6 +371,7 @@ int velk_key_code(VelkWindow *window, const char *name, int *code) {
 }
 
 const char *velk_key_name(VelkWindow *window, int code) {
+  if (!window) window = window_open_now();
   static char hex[16];  // the answer for unnamed keys without a window
   char *buf = window ? window->name_text : hex;
   size_t size = window ? sizeof window->name_text : sizeof hex;
@@ -385,6 +387,7 @@ const char *velk_key_name(VelkWindow *window, int code) {
 
 // ---- axes ----
 AxisHandle *velk_axis_open(VelkWindow *window, const char *name) {
+  if (!window) window = window_open_now();
   if (!window || !name) return nullptr;
   name = velk_resolve(name);
   char device_name[DEVICE_NAME_CHARS + 1];
@@ -455,6 +458,7 @@ int velk_axis_value(AxisHandle *axis) {
 
 // ---- the axis capture ----
 int watch_pots(VelkWindow *window, void *binding, AxisCapture *capture, int debug) {
+  if (!window) window = window_open_now();
   *capture = AxisCapture{binding, 0, nullptr, nullptr};
   const char *const *names = velk_window_devices(window);
   int listed = 0;

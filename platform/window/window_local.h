@@ -61,6 +61,10 @@ void event_time_from_ticks(uint32_t ticks, int32_t *seconds, int32_t *microsecon
 // Turns one SDL event into queued events (keys, characters, buttons, close box).
 void window_handle_event(VelkWindow *window, const SDL_Event *event);
 
+// ---- window/window_sdl.cpp ----
+// The window open now (one at a time), or null.
+VelkWindow *window_open_now();
+
 // ---- window/window_modes.cpp ----
 // SDL's video subsystem, started on first use and kept. 1 when available.
 int video_ready();

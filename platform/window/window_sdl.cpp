@@ -18,6 +18,8 @@ static struct {
   VelkWindow *open;      // for the fatal path; one window at a time
 } s_window;
 
+VelkWindow *window_open_now() { return s_window.open; }
+
 static void sdl_message_box(const char *title, const char *text) {
   if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, title, text, nullptr) != 0)
     fprintf(stderr, "%s: %s\n", title, text);
