@@ -411,6 +411,7 @@ int demo_recording() { return s.rec.file != nullptr; }
 
 void stop_recording() {
   if (!s.rec.file) return;
+  write_demo_tick(1);  // the states since the last block
   datafile_close(s.rec.file);
   s.rec.file = nullptr;
   if (s.pending_name[0] && s.rec.is_default) {

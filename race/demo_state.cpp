@@ -71,11 +71,14 @@ void normalise4(double q[4]) {
 // same orientation within one step, and it encodes back to the same bytes.
 void decode_quat(const uint8_t *p, double q[4]) {
   double lo[4], hi[4], n[4];
-  const double cell = 2 / 65535.0, margin = 1e-3 * cell;
+  // The encoder adds 1e-6 of a step before rounding down: a value from the bottom of the
+  // cell up to 1e-5 of a step below its top encodes back to v.
+  const double cell = 2 / 65535.0, margin = 1e-5 * cell;
   for (int i = 0; i < 4; i++) {
     uint32_t v = get_field(p + 2 * i, 2);
     q[i] = 2 * (v / 65535.0) - 1;
-    lo[i] = q[i] + margin;
+    // 65535 holds exactly 1 (the encoder clamps to it).
+    lo[i] = q[i];
     hi[i] = v == 65535 ? 1.0 : q[i] + cell - margin;
     n[i] = (lo[i] + hi[i]) / 2;
   }

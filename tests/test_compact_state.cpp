@@ -231,6 +231,24 @@ TEST_F(StateTest, PoseThenEncodeIsLossless) {
   }
 }
 
+// Orientations on the edges of the quaternion cells: exact zeros and ones.
+TEST_F(StateTest, AxisAlignedOrientationsAreLossless) {
+  const double h = std::sqrt(0.5);
+  const double quats[][4] = {{1, 0, 0, 0}, {-1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 0, -1},
+                             {h, 0, h, 0},  {h, 0, -h, 0}, {0.5, 0.5, 0.5, 0.5}, {-0.5, 0.5, -0.5, 0.5}};
+  for (const auto &q : quats) {
+    SCOPED_TRACE(q[0] * 1000 + q[1] * 100 + q[2] * 10 + q[3]);
+    stand_at(100, 0, 100);
+    dQuaternion dq = {q[0], q[1], q[2], q[3]};
+    dBodySetQuaternion(bike->bodies[FRAME_BODY], dq);
+    dBodySetQuaternion(bike->bodies[RIDER_BODY], dq);
+    CompactRacerState s = encode();
+    pose_from_state(bike, s.bytes, 6);
+    CompactRacerState again = encode();
+    for (int i = COMPACT_STATE_BYTES - 1; i >= 0; i--) ASSERT_EQ(again.bytes[i], s.bytes[i]) << "byte " << i;
+  }
+}
+
 TEST_F(StateTest, IntegrityBitNeverChangesThePose) {
   stand_at(100, 0, 100);
   CompactRacerState s = encode();
