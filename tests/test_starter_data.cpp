@@ -240,6 +240,8 @@ TEST_F(StarterData, RabbitHillLoadsWithItsGateTimingAndCameras) {
   EXPECT_EQ(t->size_log2, 9);
   EXPECT_FLOAT_EQ(t->extent, 2048.0f);
   EXPECT_EQ(t->surface_count, 6 + 5 * 14);
+  ASSERT_TRUE(t->has_decals);
+  EXPECT_EQ(t->decals.count, 2);  // the finish line and the name by the first turn
   // No cliffs anywhere: neighbouring samples differ by less than 2.8 ft (54 degrees at
   // 2 ft spacing); the steepest ground is a jump's face or a table's side.
   float steepest = 0;

@@ -252,9 +252,18 @@ int gen_rabbithill() {
 
   // ---- files ----
   std::string stage = gen_output()->root + ".dvgen-stage/rabbithill";
-  if (!field_save(f, stage)) return 0;  // shadingx2.ppm and tilemap from the terrain module
+  // Painted on the ground: the finish line across the start straight and the track's name
+  // on the grass inside the first turn, facing the riders on the gate.
+  std::vector<GroundDecal> decals;
+  {
+    int k = lap.index(60);
+    decals.push_back({lap.x[k], lap.z[k], 0, 2 * lap.hw[k], 0.06, "@decal-finish.png"});
+    decals.push_back({720, 1150, 0, 60, 0.25, "@decal-logo.png"});
+  }
+  // shadingx2.ppm, tilemap and decals from the terrain module
+  if (!field_save_decals(f, stage, decals)) return 0;
   std::vector<uint8_t> bytes;
-  for (const char *name : {"shadingx2.ppm", "tilemap"}) {
+  for (const char *name : {"shadingx2.ppm", "tilemap", "decals"}) {
     if (!read_file(stage + "/" + name, &bytes)) return 0;
     if (!out_write(std::string(DIR) + name, bytes.data(), bytes.size())) return 0;
   }

@@ -617,6 +617,24 @@ static Img flare(int kind) {
   return im;
 }
 
+// ---- decals: paint on the ground ----
+static Img decal_finish() {
+  Canvas cv(256, 16, 32.0, 2.0);  // a checkered strip, two rows of 1 ft squares
+  cv.fill([](double x, double y) { return sd_box(x, y, 0, 0, 32, 2); }, [](double x, double y) {
+    int a = (int)std::floor(x), b = (int)std::floor(y);
+    return ((a + b) & 1) ? Rgb{0.08, 0.08, 0.08} : Rgb{0.95, 0.95, 0.92};
+  }, 0.85);
+  return cv.im;
+}
+
+static Img decal_logo() {
+  Canvas cv(256, 64, 4.0, 1.0);
+  double h = 0.6, w = text_width("RABBIT HILL", h);
+  if (w > 3.7) h *= 3.7 / w, w = 3.7;
+  draw_text(&cv, "RABBIT HILL", 2.0 - w / 2, 0.5 - h / 2, h, Rgb{0.95, 0.95, 0.9});
+  return cv.im;
+}
+
 int gen_textures() {
   if (!gen_ground() || !gen_sky()) return 0;
   Img white = img_make(8, 8, 3);
@@ -648,6 +666,8 @@ int gen_textures() {
   };
   for (const Sprite &s : SPRITES)
     if (!write_png(s.name, person(s.pose, s.flag, 301))) return 0;
+  if (!write_png("decal-finish.png", decal_finish()) || !write_png("decal-logo.png", decal_logo()))
+    return 0;
   return write_png("roost.png", roost_sprite()) && write_png("haybale.png", haybale_texture()) &&
          write_png("tuffblock.png", tuffblock_texture()) && write_ppm("startgate.ppm", startgate_texture()) &&
          write_png("flare-glow.png", flare(0)) && write_png("flare-ring.png", flare(1)) &&

@@ -786,7 +786,9 @@ std::string timing_gates_text(const std::vector<GatePiece> &pieces, const std::v
   return out;
 }
 
-int field_save(const Field &f, const std::string &dir) {
+int field_save(const Field &f, const std::string &dir) { return field_save_decals(f, dir, {}); }
+
+int field_save_decals(const Field &f, const std::string &dir, const std::vector<GroundDecal> &decals) {
   Terrain *t = (Terrain *)calloc(1, sizeof(Terrain));
   if (!t) return 0;
   size_t count = (size_t)f.N * f.N;
@@ -802,10 +804,21 @@ int field_save(const Field &f, const std::string &dir) {
   memcpy(t->shading, f.shading.data(), count * 3);
   memcpy(t->tile_map, f.tiles.data(), f.tiles.size());
   snprintf(t->directory, sizeof t->directory, "%s", dir.c_str());
+  for (const GroundDecal &g : decals) {
+    Decal d;
+    memset(&d, 0, sizeof d);
+    d.x = (float)g.x;
+    d.z = (float)g.z;
+    d.angle = (float)g.angle;
+    d.size = (float)g.size;
+    d.aspect = (float)g.aspect;
+    d.sin_angle = (float)std::sin(g.angle);
+    d.cos_angle = (float)std::cos(g.angle);
+    snprintf(d.name, sizeof d.name, "%s", g.texture.c_str());
+    terrain_decal_add(t, &d);
+  }
   int ok = terrain_save(t);
-  free(t->heights);
-  free(t->shading);
-  free(t->tile_map);
+  terrain_unload(t);
   free(t);
   return ok;
 }

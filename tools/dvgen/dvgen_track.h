@@ -155,6 +155,13 @@ std::string timing_gates_text(const std::vector<GatePiece> &pieces, const std::v
 // directory `dir` (terrain.hf without inline heights, terrain.png, shading.ppm,
 // shadingx2.ppm, tilemap). 1 or 0.
 int field_save(const Field &f, const std::string &dir);
+// Decals laid flat on the ground: centre, rotation about y, width and length / width.
+struct GroundDecal {
+  double x, z, angle, size, aspect;
+  std::string texture;  // "@name.png"
+};
+// As field_save, with decals: the terrain module writes the "decals" file too.
+int field_save_decals(const Field &f, const std::string &dir, const std::vector<GroundDecal> &decals);
 // terrain.hf with the heights inline (the terrain module writes only the PNG form).
 std::string terrain_hf_inline(const Field &f);
 // A top-down map of the paths over the field (RGBA).
