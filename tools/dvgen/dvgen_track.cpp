@@ -744,6 +744,8 @@ std::string racing_line_text(const Path &p, const RacingLine &line, const char *
   t += "# and one point per line, in riding order:\n";
   t += "#   <s ft along the line> <x ft> <y ft> <z ft> <speed ft/s> <flag>\n";
   t += "# flag: 0 riding, 1 jump take-off (the speed is the one that clears it), 2 landing.\n";
+  t += "# A file may hold several lines one after the other: the lap, then <track>-start\n";
+  t += "# from the back of the start pad, behind the gate, to where the chute joins the lap.\n";
   int count = 0;
   for (int k = 0; k < p.count(); k++)
     if (k % every == 0 || line.flag[k]) count++;
