@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/common.h"
+#include "files/files.h"
+#include "render/texture.h"
 #include "terrain/terrain.h"
 
 namespace {
@@ -124,6 +126,37 @@ void BM_lod_error_full(benchmark::State &state) {
   t->split_distance = t->split_distance_next = nullptr;
 }
 BENCHMARK(BM_lod_error_full)->Unit(benchmark::kMillisecond);
+
+// The terrain part of loading the starter track, headless, and the share of it that is
+// the split-distance computation.
+void BM_load_rabbithill_terrain(benchmark::State &state) {
+  setenv("DV_HOME", DV_BINARY_DIR, 1);
+  datafile_reset_for_tests();
+  Terrain *t = terrain_current();
+  for (auto _ : state) {
+    texture_new_generation();
+    if (!terrain_load(t, "@rabbithill", 2)) {
+      state.SkipWithError("no starter data (build the starter_data target)");
+      break;
+    }
+    texture_purge();
+  }
+}
+BENCHMARK(BM_load_rabbithill_terrain)->Unit(benchmark::kMillisecond);
+
+void BM_lod_rabbithill(benchmark::State &state) {
+  Terrain *t = terrain_current();
+  if (!t->heights) {
+    state.SkipWithError("no terrain loaded");
+    return;
+  }
+  for (auto _ : state) {
+    t->lod_level = -1;
+    t->lod_done_stamp = -1;
+    benchmark::DoNotOptimize(lod_error_update(t, 0x7fffffff));
+  }
+}
+BENCHMARK(BM_lod_rabbithill)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

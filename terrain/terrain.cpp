@@ -370,14 +370,19 @@ static void heights_read(Terrain *t, DataFile *hf, const char *directory, float 
       free(data);
     }
   }
-  Sha1 sha;
-  sha1_init(&sha);
+  // The digest covers every sample's two bytes, low byte first, in sample order.
+  uint8_t *pairs = (uint8_t *)malloc(count * 2);
+  if (!pairs) fatal_out_of_memory();
   float range = hi - lo;
   for (size_t i = 0; i < count; i++) {
-    uint8_t pair[2] = {uint8_t(values[i]), uint8_t(values[i] >> 8)};
-    sha1_update(&sha, pair, 2);
+    pairs[2 * i] = uint8_t(values[i]);
+    pairs[2 * i + 1] = uint8_t(values[i] >> 8);
     t->heights[i] = lo + (float)values[i] * range / 65535.0f;
   }
+  Sha1 sha;
+  sha1_init(&sha);
+  sha1_update(&sha, pairs, count * 2);
+  free(pairs);
   sha1_final(&sha, t->height_digest);
   if (s_config.debug_level >= 2) {
     char hex[41];
@@ -556,7 +561,16 @@ int terrain_load(Terrain *t, const char *directory, int render_method) {
   int blocks = 1 << (2 * (n - MIN_SIZE_LOG2));
   t->block_slots = (int *)zalloc(sizeof(int) * size_t(blocks));
   for (int i = 0; i < blocks; i++) t->block_slots[i] = -1;
+  if (t->render_method != 1) {
+    // Low-detail squares of 384 samples with 64 of overlap on each side.
+    t->low_detail_count = ((t->samples - 1) / 128 + 2) / 3;
+    if (s_config.debug_level >= 1)
+      velk_log("%dx%d low detail textures needed for %dx%d field\n", t->low_detail_count,
+               t->low_detail_count, t->samples, t->samples);
+  }
   if (s_config.has_hooks && s_config.hooks.create_textures) s_config.hooks.create_textures(t);
+  if (t->render_method != 1 && s_config.debug_level >= 1)
+    velk_log("%lu bytes texture memory used after low detail ground textures\n", texture_memory());
 
   DataFile *decals = open_track_file(directory, "decals", "rb", 0);
   if (decals) {

@@ -479,3 +479,35 @@ TEST(TerrainLod, FlatFieldSplitsByDistanceAloneAndDeformationStartsAPass) {
   free(t->split_distance_next);
   t->split_distance = t->split_distance_next = nullptr;
 }
+
+// ---- the renderer's hooks ----
+static int shaders_method(Terrain *t, int requested) {
+  t->normal_mapped = requested != 1;
+  return requested;
+}
+static int s_created;
+static void count_create(Terrain *) { s_created++; }
+
+TEST_F(TerrainFiles, NormalMappedLoadsFillTheNormalShadowMap) {
+  write_minimal_track(dir);
+  // A slope along x: h = 0.5 x on the 2 ft grid, and a shadow on sample 1.
+  dir.write("terrain.hf", inline_hf(2.0f, 0.0f, 128.0f, [](int c, int) { return c * 512; }));
+  std::string pgm = "P5 129 129 255\n";
+  for (int i = 0; i < 129 * 129; i++) pgm += char(i == 1 ? 55 : 255);
+  dir.write("shadows.pgm", pgm);
+  TerrainRenderHooks hooks = {shaders_method, count_create, nullptr, nullptr};
+  terrain_set_render_hooks(&hooks);
+  s_created = 0;
+  ASSERT_EQ(terrain_load(t, dir.path.c_str(), 3), 1);
+  EXPECT_EQ(s_created, 1);
+  ASSERT_NE(t->normal_shadow_map, nullptr);
+  Vec3 n = vec3_normalize(vec3(-0.5f, 1, 0));
+  const uint8_t *p = t->normal_shadow_map + (10 * 129 + 10) * 3;
+  EXPECT_EQ(p[0], uint8_t(int(127 * n.x) + 128));
+  EXPECT_EQ(p[1], 255);
+  EXPECT_EQ(p[2], 128);
+  EXPECT_EQ(t->normal_shadow_map[1 * 3 + 1], 55);
+  terrain_set_render_hooks(nullptr);
+  ASSERT_EQ(terrain_load(t, dir.path.c_str(), 3), 1);
+  EXPECT_EQ(t->normal_shadow_map, nullptr);  // headless: no shaders
+}
