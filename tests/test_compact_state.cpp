@@ -376,8 +376,10 @@ TEST(Blend, ExtrapolatesPositionsOnly) {
     blend_compact_states(&out, &a, &b, t);
     EXPECT_NEAR(field(out, 0, 3), std::fmin(8000000 + t * 1000000.0, 16777215), 1);
     EXPECT_NEAR(field(out, 3, 3), 100000 + t * 200000.0, 1);
-    for (int i = 9; i < COMPACT_STATE_BYTES; i++)
-      if (i != 18) EXPECT_NEAR(out.bytes[i], b.bytes[i], 1) << "byte " << i;
+    for (int i = 9; i < COMPACT_STATE_BYTES; i++) {
+      if (i == 18) continue;
+      EXPECT_NEAR(out.bytes[i], b.bytes[i], 1) << "byte " << i;
+    }
   }
   blend_compact_states(&out, &a, &b, 0);
   EXPECT_EQ(memcmp(&out, &a, sizeof a), 0);
