@@ -21,7 +21,6 @@ std::vector<Tree> place_trees(const Field &f, uint64_t seed, int max_count,
   std::vector<Tree> trees;
   Rng rng;
   rng_seed(&rng, seed);
-  std::vector<Path> none;
   for (int tries = 0; tries < 60000 && (int)trees.size() < max_count; tries++) {
     double x = rng_range(&rng, 30, f.extent - 30), z = rng_range(&rng, 30, f.extent - 30);
     double groves = 0.5 + 0.5 * fbm2(x / 260.0, z / 260.0, 3, (uint32_t)seed + 7);
