@@ -308,7 +308,7 @@ void read_records() {
   }
   for (int guard = 0; guard < 1024 && p->file && p->next_tick - 7 <= clock->tick; guard++) {
     int read = 0;
-    for (int slot = 0; slot < racer_count() && read < p->header.racer_count; slot++) {
+    for (int slot = 0, count = racer_count(); slot < count && read < p->header.racer_count; slot++) {
       Racer *r = racer_at(slot);
       if (!r->bike || r->kind != RACER_REMOTE) continue;
       CompactRacerState state = {};
@@ -425,7 +425,7 @@ void stop_recording() {
 void write_demo_tick(int force) {
   int32_t tick = session_clock()->tick;
   if (tick % DEMO_STATE_TICKS == 0 || force) {
-    for (int slot = 0; slot < racer_count(); slot++) {
+    for (int slot = 0, count = racer_count(); slot < count; slot++) {
       Racer *r = racer_at(slot);
       if (!r->bike || (r->kind != RACER_HUMAN && r->kind != RACER_ROBOT)) continue;
       CompactRacerState state;
@@ -598,7 +598,7 @@ static void step_back_blocks(int32_t target) {
 }
 
 static int pure_playback() {
-  for (int slot = 0; slot < racer_count(); slot++) {
+  for (int slot = 0, count = racer_count(); slot < count; slot++) {
     const Racer *r = racer_at(slot);
     if (r->bike && r->kind != RACER_REMOTE) return 0;
   }
@@ -624,7 +624,7 @@ void seek_demo(double seconds) {
     }
     p->next_tick = target;
     if (target < c->tick) {
-      for (int slot = 0; slot < racer_count(); slot++) {
+      for (int slot = 0, count = racer_count(); slot < count; slot++) {
         RacerTiming *t = racer_timing(slot);
         if (!t) continue;
         int keep = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bike/bike.h"
+#include "core/core.h"
 #include "core/frame.h"
 #include "files/config.h"
 #include "files/files.h"
@@ -351,6 +352,104 @@ TEST_F(Demo, GhostStartsWithTheNewLap) {
   CompactRacerState s;
   encode_racer_state(racer_at(1)->bike, &s);
   EXPECT_EQ(memcmp(s.bytes, recorded[16][0].bytes, 39), 0);
+}
+
+TEST_F(Demo, TimeTrialLapRecordingBringsTheGhost) {
+  record(1, 32);
+  write_file("@rabbithill/fastlap.dvdemo", read_file("@demos/default.dvdemo"));
+  ASSERT_EQ(start_session(nullptr, 0, 0, 0, 0, 0), 1);
+  EXPECT_EQ(racer_at(1)->bike, nullptr);
+  ASSERT_EQ(demo_start_recording("@rabbithill/lastlap.dvdemo"), 1);
+  EXPECT_NE(racer_at(1)->bike, nullptr);
+  EXPECT_EQ(racer_count(), 2);
+  EXPECT_TRUE(demo_playing());
+  EXPECT_TRUE(demo_recording());
+  // namedemo belongs to the ordinary recordings only.
+  EXPECT_EQ(namedemo("lap"), 0);
+  for (int i = 0; i < 20; i++) run_tick();
+  stop_recording();
+  std::string lap = read_file("@rabbithill/lastlap.dvdemo");
+  EXPECT_EQ(lap.compare(0, 7, "DV06 1 "), 0);  // the human only
+}
+
+// Connected while the server warms up: racers are placed 127 ticks in the past, and local
+// humans other than the viewed one are hidden. A history out of reach hides the racer.
+TEST_F(Demo, WarmUpDelayAndHiding) {
+  auto recorded = record(2, 256);
+  ASSERT_EQ(play(1), 1);
+  ASSERT_EQ(racer_at(1)->kind, RACER_REMOTE);
+  while (session_clock()->tick < 200) run_tick();
+  RemoteView *v = remote_view();
+  v->connected = 1;
+  v->racing_slot = HISTORY_SLOTS;
+  place_remote_from_history(racer_at(1), 1, 100 + 127);
+  CompactRacerState s;
+  encode_racer_state(racer_at(1)->bike, &s);
+  EXPECT_EQ(memcmp(s.bytes, recorded[100][0].bytes, 39), 0);
+  session_clock()->viewed_slot = 1;
+  EXPECT_EQ(racer_hidden(0), 1);  // a local human, not viewed, in warm-up
+  session_clock()->viewed_slot = 0;
+  EXPECT_EQ(racer_hidden(0), 0);
+  v->connected = 0;
+  v->racing_slot = HISTORY_SLOTS;
+
+  // Offline: shown within 128 ticks of its history, hidden beyond.
+  clear_history(2);
+  CompactRacerState a = recorded[100][1], b = recorded[104][1];
+  add_state_to_history(2, &a, 100);
+  add_state_to_history(2, &b, 104);
+  struct Case {
+    int32_t tick;
+    int hidden;
+  } cases[] = {{0, 0}, {102, 0}, {232, 0}, {233, 1}, {300, 1}};
+  int32_t keep = session_clock()->tick;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.tick);
+    session_clock()->tick = c.tick;
+    EXPECT_EQ(racer_hidden(2), c.hidden);
+  }
+  session_clock()->tick = keep;
+  clear_history(7);
+  EXPECT_EQ(racer_hidden(7), 1);  // no bike
+}
+
+// Format 5: one record per racer per tick, rewound by record offset.
+TEST_F(Demo, Format5RecordsPlayBack) {
+  auto recorded = record(2, 400);
+  std::string file = "DV5 2 0 3 1792\nrabbithill\nkx125||||\n20\nkx125||||\n21\n";
+  for (int t = 0; t <= 400; t++)
+    for (int r = 0; r < 2; r++) file.append((const char *)recorded[t - t % 4][r].bytes, 39);
+  write_file("@demos/old.dvdemo", file);
+  demo_choose_file("@demos/old.dvdemo");
+  int lineup[MAX_RACERS] = {};
+  ASSERT_EQ(start_session(lineup, 1, 0, 0, 10, 1), 1);
+  ASSERT_EQ(demo_format(), 5);
+  ASSERT_EQ(racer_count(), 2);
+  while (session_clock()->tick < 300) {
+    int32_t t = session_clock()->tick;
+    run_tick();
+    if (t % 4) continue;
+    SCOPED_TRACE(t);
+    for (int r = 0; r < 2; r++) {
+      CompactRacerState s;
+      encode_racer_state(racer_at(r)->bike, &s);
+      ASSERT_EQ(memcmp(s.bytes, recorded[t][r].bytes, 39), 0) << "racer " << r;
+    }
+  }
+  seek_demo(-1);  // 300 - 128 - 1, then one tick
+  EXPECT_EQ(session_clock()->tick, 172);
+  CompactRacerState s;
+  encode_racer_state(racer_at(1)->bike, &s);
+  EXPECT_EQ(memcmp(s.bytes, recorded[168][1].bytes, 39), 0);
+  // Forwards in format 5 jumps the same way; with accurate skip it runs the ticks.
+  seek_demo(1);
+  EXPECT_EQ(session_clock()->tick, 172 + 128);
+  run_options()->accurate_skip = true;
+  seek_demo(-1);
+  EXPECT_EQ(session_clock()->tick, 172);
+  seek_demo(1);
+  EXPECT_EQ(session_clock()->tick, 300);
+  run_options()->accurate_skip = false;
 }
 
 TEST_F(Demo, DemoFileTrackAndBadHeaders) {
