@@ -296,7 +296,64 @@ void set_dab(Bike *b, float v);
 void set_back_up(Bike *b, float v);
 void set_lean(Bike *b, float v);
 
+// What the racer's physics step needs from the session.
+struct BikeStep {
+  const Terrain *terrain;
+  int tick;          // current tick
+  int start_tick;    // the session's start tick
+  int race_running;  // realignment after a fall only while the race runs
+  // The racer's reference line four samples ahead (robot lines), when there is one;
+  // otherwise realignment aims at the next timing gate.
+  int has_line_point;
+  Vec3 line_point;
+};
+
+// The racer's own step for this tick, after the world step: crash rules, rider springs,
+// suspension, steering assists, drivetrain, brakes and dab; acts in the next world step.
+void physics_step(Bike *bike, const BikeStep *step);
+
 // Roll of a frame body: > 0 leaning left, < 0 leaning right (rad).
 float roll_angle(dBodyID frame);
 float front_slip_angle(const Bike *bike);  // rad
 void apply_steering_torque(Bike *bike, float torque);  // ft*lb about the steering axis
+
+// ---- crashes ----
+constexpr int CRASH_PENALTY_SLOTS = 16;
+// Extra ticks down for the 1st, 2nd, ... 16th and later crash (the race server sets them).
+void set_crash_penalty_ticks(const int ticks[CRASH_PENALTY_SLOTS]);
+void check_crash(Bike *bike, int tick);
+void start_crash(Bike *bike);
+void crashed_rider_step(Bike *bike);
+void crashed_feet_step(Bike *bike, const Terrain *terrain);
+
+// ---- collisions ----
+// Part bits of a racer in collision results.
+enum : int {
+  PART_FRAME = 1,
+  PART_FRONT_WHEEL = 2,
+  PART_REAR_WHEEL = 4,
+  PART_FORK_UPPER = 8,
+  PART_FORK_LOWER = 16,
+  PART_SWINGARM = 32,
+  PART_RIDER = 64,
+};
+// Collision modes: detect only, contact joint, penalty force.
+enum { COLLIDE_DETECT = -1, COLLIDE_JOINT = 0, COLLIDE_PENALTY = 1 };
+
+// Wheels and part shapes against the ground; non-zero when anything touched.
+int terrain_contact_pass(Bike *bike, const Terrain *terrain);
+// The ground, then the track's statues around the bike.
+int object_contact_pass(Bike *bike, const Terrain *terrain, int tick);
+// Racer A's parts against racer B's; returns B's part bits that touched.
+int bike_contact_pass(Bike *a, Bike *b, int remote, int tick);
+int parts_vs_shape(Bike *bike, Shape *shape, dBodyID body, Vec3 position,
+                   const float orientation[9], int mode, int front_detect);
+int shape_vs_shape(Shape *a, dBodyID body_a, Vec3 pa, const float ra[9], Shape *b,
+                   dBodyID body_b, Vec3 pb, const float rb[9], int mode);
+int wheel_vs_shape(Shape *shape, dBodyID body, Vec3 position, const float orientation[9],
+                   WheelContact *wheel, int mode);
+int shape_vs_terrain(Shape *shape, dBodyID body, Vec3 position, const float orientation[9],
+                     const Terrain *terrain);
+int sphere_vs_terrain(const Terrain *terrain, Vec3 centre, float radius, Vec3 *point,
+                      Vec3 *normal, float *depth);
+float sphere_triangle(const Vec3 tri[3], Vec3 centre, float radius, Vec3 *point, Vec3 *normal);

@@ -204,7 +204,7 @@ struct GroundHit {
 };
 
 // The two triangles of cell (i, j), upward facing, split as the height sampling splits it.
-static void cell_triangles(const Terrain *t, int i, int j, Vec3 tris[2][3]) {
+void terrain_cell_triangles(const Terrain *t, int i, int j, Vec3 tris[2][3]) {
   Vec3 v00 = grid_vertex(t, i, j), v10 = grid_vertex(t, i + 1, j);
   Vec3 v01 = grid_vertex(t, i, j + 1), v11 = grid_vertex(t, i + 1, j + 1);
   if (((i + j) & 1) == 0) {
@@ -233,7 +233,7 @@ static int ground_search(const Terrain *t, const WheelContact *w, GroundHit *hit
   float beat = 0;
   int ci = (int)floorf(c.x / s), cj = (int)floorf(c.z / s);
   if (ci >= i0 && ci < i1 && cj >= j0 && cj < j1) {
-    cell_triangles(t, ci, cj, tris);
+    terrain_cell_triangles(t, ci, cj, tris);
     for (int k = 0; k < 2; k++)
       beat = fmaxf(beat, torus_triangle_beat(c, a, big_r, r, tris[k], &point, &normal, 0));
     beat *= 0.999f;
@@ -242,7 +242,7 @@ static int ground_search(const Terrain *t, const WheelContact *w, GroundHit *hit
   hit->depth = 0;
   for (int j = j0; j < j1; j++) {
     for (int i = i0; i < i1; i++) {
-      cell_triangles(t, i, j, tris);
+      terrain_cell_triangles(t, i, j, tris);
       for (int k = 0; k < 2; k++) {
         float depth = torus_triangle_beat(c, a, big_r, r, tris[k], &point, &normal, beat);
         if (depth > hit->depth) {

@@ -84,5 +84,8 @@ void rider_mount_step(Bike *bike);
 float arcade_grip(float roll);
 // A ground normal pointing into the ground keeps only its sideways part, or points up.
 Vec3 clean_ground_normal(Vec3 n);
+// The two upward-facing triangles of terrain cell (i, j), split as the height sampling
+// splits it; indices are clamped to the grid.
+void terrain_cell_triangles(const Terrain *terrain, int i, int j, Vec3 tris[2][3]);
 // Contact stiffness and damping of a tyre at a depth (ft).
 void tyre_stiffness(float depth, float tube_radius, float *kp, float *kd);

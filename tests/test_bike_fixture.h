@@ -60,7 +60,9 @@ struct BikeRig {
   Terrain *field = nullptr;
   Bike *bike = nullptr;
   int tick = 0;
-  int hold_upright = 1;  // stands in for the rider control until that exists
+  int hold_upright = 1;  // stands in for the rider control (the force-law tests)
+  int full_step = 0;     // the game's own tick: collisions and the racer's physics step
+  int start_tick = 0;
 
   void make(const char *model, Terrain *t, float x, float y, float z) {
     physics_world_create();
@@ -95,6 +97,14 @@ struct BikeRig {
   }
 
   void step() {
+    if (full_step) {
+      terrain_contact_pass(bike, field);
+      physics_world_step();
+      tick++;
+      BikeStep st = {field, tick, start_tick, 1, 0, Vec3{0, 0, 0}};
+      physics_step(bike, &st);
+      return;
+    }
     wheel_ground_contact(field, &bike->front, 1);
     wheel_ground_contact(field, &bike->rear, 1);
     if (hold_upright) upright();
@@ -111,5 +121,6 @@ struct BikeRig {
     for (int i = 0; i < ticks; i++) step();
   }
   float speed() { return body_speed(bike->bodies[FRAME_BODY]); }
+  float roll() { return roll_angle(bike->bodies[FRAME_BODY]); }
   Vec3 position(int body = FRAME_BODY) { return body_position(bike->bodies[body]); }
 };

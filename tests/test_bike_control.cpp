@@ -1,0 +1,144 @@
+// Rider control and assists, collisions and crashes: scripted rides on a flat field.
+#include "tests/test_bike_fixture.h"
+
+#include <cstdio>
+
+#include "files/config.h"
+#include "render/model.h"
+
+namespace {
+
+constexpr float MPH = 1.4666667f;  // ft/s
+
+struct ControlTest : ::testing::Test {
+  BikeRig rig;
+  void SetUp() override {
+    bike_setup_reset();
+    ode_message_count() = 0;
+    rig.make("crf450(2013)", make_field(9, 4, nullptr), 2048, 0, 3900);
+    rig.hold_upright = 0;
+    rig.full_step = 1;
+  }
+  void TearDown() override {
+    rig.destroy();
+    EXPECT_EQ(ode_message_count(), 0);
+  }
+  Bike *b() { return rig.bike; }
+  void tick() {
+    if (rig.position().z < 300) translate_racer(b(), 0, 0, 3500);
+    rig.step();
+  }
+};
+
+// The player's setup as the game starts it, at a stability setting, arcade on or off.
+void player_setup(Bike *b, int stability, int arcade) {
+  setup_reset_defaults();
+  BikeSetup *s = bike_setup();
+  apply_stability(stability);
+  choice_select(&s->arcade, arcade ? "Yes" : "No");
+  ASSERT_EQ(apply_setup(b, s, 0), 1);
+}
+
+TEST_F(ControlTest, FullThrottleRidesStraightAndUpright) {
+  struct Case {
+    const char *name;
+    int stability, arcade;
+  } cases[] = {{"stability 100", 100, 0}, {"stability 0", 0, 0}, {"arcade", 100, 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    reset_racer(b());
+    translate_racer(b(), 2048, 0, 3900);
+    player_setup(b(), c.stability, c.arcade);
+    // A small sideways nudge at the start: the assists must bring the bike back up.
+    dBodySetAngularVel(b()->bodies[FRAME_BODY], 0, 0, 0.2);
+    Vec3 p0 = rig.position();
+    float worst_roll = 0;
+    int t = 0;
+    for (; t < 128 * 20; t++) {
+      b()->controls.throttle = 1;
+      b()->controls.clutch = 1;
+      tick();
+      worst_roll = fmaxf(worst_roll, fabsf(rig.roll()));
+      if (p0.z - rig.position().z > 300) break;
+    }
+    Vec3 p = rig.position();
+    printf("%s: 300 ft in %.2f s, %.1f mph, off line %.2f ft, worst roll %.1f deg, now %.1f\n",
+           c.name, t / 128.0, rig.speed() / MPH, p.x - p0.x, worst_roll * 180 / M_PI,
+           rig.roll() * 180 / M_PI);
+    EXPECT_LT(t, 128 * 20);
+    EXPECT_LT(fabsf(rig.roll()), 0.1f);
+    EXPECT_LT(worst_roll, 0.5f);
+    EXPECT_LT(fabsf(p.x - p0.x), 20);
+    EXPECT_EQ(b()->crash_timer, 0);
+  }
+}
+
+// Holds a speed with the throttle (a rider's hand), with automatic shifting.
+void hold_speed(Bike *b, float target) {
+  float v = body_speed(b->bodies[FRAME_BODY]);
+  b->controls.clutch = 1;
+  b->controls.throttle = clampf((target - v) * 0.3f + 0.25f, 0, 1);
+}
+
+float yaw_rate(Bike *b) { return (float)dBodyGetAngularVel(b->bodies[FRAME_BODY])[1]; }
+
+TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
+  struct Case {
+    const char *name;
+    int stability, arcade;
+    float mph;
+    float steer;  // -1 .. 1; negative = left (the caller has applied reversed steering)
+  } cases[] = {
+      {"stability 100, 20 mph left", 100, 0, 20, -0.1f},
+      {"stability 100, 40 mph left", 100, 0, 40, -0.05f},
+      {"stability 100, 20 mph right", 100, 0, 20, 0.1f},
+      {"arcade, 20 mph left", 100, 1, 20, -0.5f},
+      {"arcade, 40 mph right", 100, 1, 40, 0.5f},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    reset_racer(b());
+    translate_racer(b(), 2048, 0, 2048);
+    player_setup(b(), c.stability, c.arcade);
+    float target = c.mph * MPH;
+    for (int t = 0; t < 128 * 6; t++) {  // up to speed, straight
+      hold_speed(b(), target);
+      rig.step();
+    }
+    float second_yaw[10] = {0}, roll_sum = 0, speed_sum = 0, worst_roll = 0;
+    for (int t = 0; t < 128 * 10; t++) {
+      hold_speed(b(), target);
+      b()->controls.steer = c.steer;
+      rig.step();
+      second_yaw[t / 128] += yaw_rate(b()) / 128;
+      worst_roll = fmaxf(worst_roll, fabsf(rig.roll()));
+      if (t >= 128 * 5) roll_sum += rig.roll() / 640, speed_sum += rig.speed() / 640;
+    }
+    // The last five seconds: one mean turn rate per second.
+    float yaw = 0, lo = 1e9f, hi = -1e9f;
+    for (int k = 5; k < 10; k++) {
+      yaw += second_yaw[k] / 5;
+      lo = fminf(lo, second_yaw[k]), hi = fmaxf(hi, second_yaw[k]);
+    }
+    float radius = fabsf(yaw) > 1e-4f ? speed_sum / fabsf(yaw) : INFINITY;
+    printf("%s: %.1f mph, turn %.3f rad/s (per second %.3f .. %.3f), radius %.0f ft, "
+           "lean %.1f deg (most %.1f)\n",
+           c.name, speed_sum / MPH, yaw, lo, hi, radius, roll_sum * 180 / M_PI,
+           worst_roll * 180 / M_PI);
+    EXPECT_EQ(b()->crash_timer, 0);
+    EXPECT_LT(worst_roll, 1.0f);
+    // Left (negative steer) leans left (roll > 0) and turns left (positive yaw about +y).
+    if (c.steer < 0) {
+      EXPECT_GT(roll_sum, 0.05f);
+      EXPECT_GT(yaw, 0.02f);
+    } else {
+      EXPECT_LT(roll_sum, -0.05f);
+      EXPECT_LT(yaw, -0.02f);
+    }
+    // A steady circle: each second's turn rate within 25 % of the mean.
+    EXPECT_LT(hi - lo, 0.5f * fabsf(yaw));
+    EXPECT_NEAR(speed_sum, target, 0.15f * target);
+  }
+}
+
+}  // namespace
