@@ -1,6 +1,7 @@
 // The frame loop: one pass draws, feeds the sound, measures the time and runs the ticks
 // that time covers, applying each input event to the tick it fell into.
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +33,7 @@ static struct {
   int view_mode;
   bool paused;
   bool menu_open;
-  bool quit;
+  volatile sig_atomic_t quit;  // also set by SIGINT and SIGTERM
   bool mouse_button;
   float channels[CHANNEL_COUNT];
   LocalRiderInput local_input;
@@ -81,7 +82,7 @@ void frame_set_view_mode(int mode) { s_loop.view_mode = mode; }
 bool frame_paused() { return s_loop.paused; }
 bool frame_menu_open() { return s_loop.menu_open; }
 void frame_set_menu_open(bool open) { s_loop.menu_open = open; }
-void frame_request_quit() { s_loop.quit = true; }
+void frame_request_quit() { s_loop.quit = 1; }
 bool frame_quit_requested() { return s_loop.quit; }
 int frame_selected_camera() { return s_loop.selected_camera; }
 void frame_channels(float out[CHANNEL_COUNT]) {
@@ -162,6 +163,10 @@ static void game_key(int code, int pressed) {
 }
 
 static void handle_event(int code, int pressed) {
+  if (code == VELK_CLOSE) {  // the close box ends the loop like quit
+    s_loop.quit = 1;
+    return;
+  }
   channel_bindings_key(s_key_codes, code, pressed);
   if (code == VELK_MOUSE_LEFT) s_loop.mouse_button = pressed != 0;
   if (s_loop.capturing) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/core.h"
+#include "core/game.h"
 #include "core/data_digests.h"
 #include "core/frame.h"
 #include "files/config.h"
@@ -191,6 +192,7 @@ int exit_path() {
   session_end();
   velk_log("Finished deallocating bikes\n");
   if (track_loaded()) track_unload();
+  game_release_windowed();
   if (g_startup.config_loaded) config_write();
   velk_log(nullptr);
   return 0;
@@ -202,8 +204,5 @@ int game_main(int argc, char **argv) {
     velk_log(nullptr);
     return status;
   }
-  // TODO: the window, sound, GL context, controls, rigid-body world, the start session and
-  // the frame loop (steps 20 to 34) come with their parts. Without a GL context the game
-  // gives up with exit status 1.
-  return exit_path();
+  return game_run_windowed();
 }
