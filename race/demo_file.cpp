@@ -53,6 +53,8 @@ struct Playback {
   int32_t next_tick;
   int map[MAX_DEMO_RACERS];  // demo racer -> slot, -1
   int next_racer, last_racer;
+  int complained;  // "slot out of range" shown once per playback
+  char name[FILE_NAME_CHARS + 1];
 };
 
 // ---- per recording ----
@@ -144,6 +146,8 @@ int parse_header(DataFile *f, DemoHeader *h) {
       start >= TICK_LIMIT)
     return 0;
   if (!read_line(f, h->track, sizeof h->track, &length)) return 0;
+  // The track is a directory among the data files, never a way out of them.
+  if (h->track[0] == '/' || strstr(h->track, "..")) return 0;
   for (int i = 0; i < count; i++) {
     DemoRacer *r = &h->racers[i];
     *r = DemoRacer{};
@@ -253,7 +257,6 @@ int read_block() {
       else
         clock->tick = tick;
     }
-    int complained = 0;
     for (uint32_t k = 0; k < size / DEMO_ENTRY_BYTES; k++) {
       uint8_t e[DEMO_ENTRY_BYTES];
       if (play_read(e, sizeof e) != sizeof e) {
@@ -264,8 +267,8 @@ int read_block() {
       int64_t at = (int64_t)(int32_t)get32(e + 1) + p->offset;
       int slot = index < p->header.racer_count ? p->map[index] : -1;
       if (slot < 0) {
-        if (!complained) show_message("add_state_to_history: slot out of range");
-        complained = 1;
+        if (!p->complained) show_message("add_state_to_history: slot out of range");
+        p->complained = 1;
         continue;
       }
       if (at < 0 || at >= TICK_LIMIT) continue;
@@ -397,6 +400,10 @@ int start_recording(const char *name) {
     rotate_demo_backups(config()->demo_backups);
     copy_text(file, sizeof file, "@demos/default.dvdemo");
     s.rec.is_default = 1;
+  }
+  if (s.play.file && strcmp(s.play.name, file) == 0) {
+    show_message("Can't record and play from same file - recording disabled");
+    return 0;
   }
   s.rec.file = datafile_open(file, "wb");
   if (!s.rec.file) {
@@ -530,6 +537,8 @@ int open_demo() {
     return 0;
   }
   p->file = f;
+  copy_text(p->name, sizeof p->name, file);
+  p->complained = 0;
   p->pos = p->header.length;
   p->offset = 0;
   p->first_tick = -1;
@@ -612,6 +621,11 @@ void seek_demo(double seconds) {
   const RunOptions *o = run_options();
   int accurate = o && o->accurate_skip;
   if (seconds < 0 || (p->header.version != 6 && !accurate)) {
+    // A packed (gzip or scrambled) demo is read straight through only.
+    if (!datafile_seek(p->file, p->pos)) {
+      show_message("Can't seek in a packed demo");
+      return;
+    }
     double want = std::round(c->tick + seconds / TICK - 1);
     int32_t target = want > 0 ? (want < TICK_LIMIT ? (int32_t)want : TICK_LIMIT - 1) : 0;
     if (p->header.version == 6) {

@@ -288,6 +288,13 @@ TEST_F(Demo, RaceAgainstTheDemo) {
     EXPECT_EQ(racer_hidden(i + 1), 0);
   }
   EXPECT_EQ(racer_hidden(0), 0);
+
+  // Recording into the file being played would destroy it.
+  int lineup[MAX_RACERS] = {LINEUP_HUMAN};
+  ASSERT_EQ(start_session(lineup, 1, 1, 0, 10, 1), 1);
+  EXPECT_TRUE(demo_playing());
+  EXPECT_FALSE(demo_recording());
+  EXPECT_EQ(racer_count(), 7);
 }
 
 TEST_F(Demo, TextBlocksAreShownAgain) {
@@ -469,6 +476,7 @@ TEST_F(Demo, DemoFileTrackAndBadHeaders) {
       {"missing racer", "DV06 2 0 0 0\nrabbithill\na|b|c|d|e\n1\nn\n\n", 0},
       {"too many racers", "DV06 161 0 0 0\nrabbithill\n", 0},
       {"negative count", "DV06 -1 0 0 0\nrabbithill\n", 0},
+      {"track outside the data", "DV06 0 0 0 0\n../../etc\n", 0},
       {"later lines skipped", "DV06 1 0 0 0\nrabbithill\na|b|c|d|e\n1\nname\nextra\nmore\n\n", 1},
       {"empty", "", 0},
   };
