@@ -11,6 +11,7 @@
 #include "files/config.h"
 #include "files/files.h"
 #include "race/race.h"
+#include "race/race_local.h"
 #include "terrain/terrain.h"
 #include "track/track.h"
 
@@ -274,6 +275,38 @@ TEST_F(Session, TimeTrialStartsLateWithOnlyTheHuman) {
     int f = first_lap_gates();
     EXPECT_EQ(racer_timing(0)->next_gate, f < 2 ? 0 : f - 2);
   }
+}
+
+// A completed time-trial lap becomes the last and the best lap; a slower one only the last;
+// a lap with a skipped gate is not timed. Each lap restarts from the start/finish line.
+TEST_F(Session, TimeTrialLapJudging) {
+  ASSERT_EQ(start_session(nullptr, 0, 0, 0, 0, 0), 1);
+  ASSERT_TRUE(track_has_timing());
+  int f = first_lap_gates(), n = normal_lap_gates();
+  RacerTiming *t = racer_timing(0);
+  struct Lap {
+    int32_t ticks;
+    int skip;
+    int32_t last, best;
+  } laps[] = {{5000, 0, 5000, 5000}, {6000, 0, 6000, 5000}, {4000, 1, 6000, 5000},
+              {4500, 0, 4500, 4500}};
+  for (const Lap &lap : laps) {
+    SCOPED_TRACE(lap.ticks);
+    int32_t start = session_clock()->tick;
+    truncate_crossings(t, f - 1);
+    store_crossing(t, f - 1, start);
+    for (int i = 0; i < n; i++)
+      if (!(lap.skip && i == 2)) store_crossing(t, f + i, start + lap.ticks * (i + 1) / n);
+    session_clock()->tick = start + lap.ticks;
+    time_trial_lap_completed();
+    EXPECT_EQ(session_clock()->last_lap, lap.last);
+    EXPECT_EQ(session_clock()->best_lap, lap.best);
+    EXPECT_LE(t->next_gate, f);  // the next lap starts at the line
+    EXPECT_GE(t->next_gate, f - 1);
+  }
+  restart_time_trial_lap();
+  EXPECT_EQ(t->next_gate, f < 2 ? 0 : f - 2);
+  EXPECT_EQ(session_clock()->last_lap, 0);
 }
 
 TEST_F(Session, UnknownTrackLeavesNoSession) {
