@@ -142,6 +142,10 @@ float plan_bonus_share(float race_seconds);
 // Picks the next line for the robot and appends it to its route. 1 when a line was picked.
 int pick_line(int slot);
 
+// Tests and tools: the line a racer rides in a line section (its riding entry).
+void set_riding_line(int slot, int section, int id);
+int riding_line(int slot, int section);
+
 // The robot's route (read-only view; null when none) and target.
 const LinePoint *robot_route(int slot, int *count);
 int robot_target(int slot);
