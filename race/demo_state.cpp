@@ -447,9 +447,9 @@ void pose_from_state(Bike *b, const uint8_t *state, int format) {
 
   // 7. Gear, throttle and crash.
   apply_gear_byte(b, d.gear);
-  // 8. The feet of a loose rider are the crash rules' (drawing only); outside a crash the
-  // dab extension falls back as the crash step does.
-  if (b->crash_timer == 0) b->dab_extension = (float)std::fmax(0.0, b->dab_extension - 4 * H);
+  // 8. The loose rider's feet, or the dab extension falling back outside a crash.
+  const Terrain *ground = terrain_current();
+  crashed_feet_step(b, ground && ground->heights ? ground : nullptr);
   // 9. A rider down or dabbing puts the foot out.
   if ((d.gear & 7) == 7 || (d.gear & 8))
     b->dab_extension = (float)std::fmin(1.0, b->dab_extension + 8 * H);
