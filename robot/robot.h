@@ -107,7 +107,8 @@ int lines_continue(const LineSlot *i, const LineSlot *j);
 // Cost of a line in ticks for cost type 0..3.
 double line_cost(const LineSlot *line, int type);
 // Cheapest chains over `steps` sections from store section `section` with cost type
-// `type`: best[l] for each start line l of the section (LINE_NO_CHAIN where none).
+// `type`: best[l] for each start line l of the section (LINE_NO_CHAIN where none). Where
+// no chain reaches the end of the stretch, the deepest section any chain reached counts.
 void line_chain_costs(int section, int steps, int type, double best[LINE_SLOTS]);
 // The circle through three points in the horizontal plane: centre and radius (ft). Nearly
 // collinear points put the centre 1 000 000 ft away along the perpendicular.
@@ -144,6 +145,7 @@ int pick_line(int slot);
 
 // Tests and tools: the line a racer rides in a line section (its riding entry).
 void set_riding_line(int slot, int section, int id);
+void set_robot_next_section(int slot, int section);
 int riding_line(int slot, int section);
 
 // The robot's route (read-only view; null when none) and target.

@@ -238,7 +238,22 @@ struct ChainTable {
   double cost[LINE_SLOTS][LINE_SLOTS];  // [start line][line of the current section]
   std::vector<int8_t> from;             // [step][start][line] -> line of the step before
   int end_section;
+  // Per start line, its cheapest chain at the deepest step that any chain reached: where
+  // the learnt lines run out before the stretch ends, the lines are still ranked.
+  double reached[LINE_SLOTS];
 };
+
+void note_reached(ChainTable *t) {
+  bool any = false;
+  for (int a = 0; a < LINE_SLOTS && !any; a++)
+    for (int j = 0; j < LINE_SLOTS && !any; j++) any = t->cost[a][j] < LINE_NO_CHAIN;
+  if (!any) return;
+  for (int a = 0; a < LINE_SLOTS; a++) {
+    t->reached[a] = LINE_NO_CHAIN;
+    for (int j = 0; j < LINE_SLOTS; j++)
+      if (t->cost[a][j] < t->reached[a]) t->reached[a] = t->cost[a][j];
+  }
+}
 
 void run_chains(ChainTable *t, int section, int steps, int type) {
   t->start = section;
@@ -248,6 +263,8 @@ void run_chains(ChainTable *t, int section, int steps, int type) {
   for (int a = 0; a < LINE_SLOTS; a++)
     for (int b = 0; b < LINE_SLOTS; b++)
       t->cost[a][b] = a == b && cur[a].count ? line_cost(&cur[a], type) : LINE_NO_CHAIN;
+  for (int a = 0; a < LINE_SLOTS; a++) t->reached[a] = LINE_NO_CHAIN;
+  note_reached(t);
   int k = section;
   for (int step = 0; step < steps; step++) {
     int next = next_store_section(k);
@@ -277,6 +294,7 @@ void run_chains(ChainTable *t, int section, int steps, int type) {
       }
     }
     memcpy(t->cost, fresh, sizeof fresh);
+    note_reached(t);
     k = next;
   }
   t->end_section = k;
@@ -679,9 +697,7 @@ void line_chain_costs(int section, int steps, int type, double best[LINE_SLOTS])
   if (!line_slots(section)) return;
   static ChainTable t;
   run_chains(&t, section, steps, type);
-  for (int a = 0; a < LINE_SLOTS; a++)
-    for (int j = 0; j < LINE_SLOTS; j++)
-      if (t.cost[a][j] < best[a]) best[a] = t.cost[a][j];
+  for (int a = 0; a < LINE_SLOTS; a++) best[a] = t.reached[a];
 }
 
 void lines_analyse() {

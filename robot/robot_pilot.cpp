@@ -375,7 +375,7 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   // Limit the lean against the ground's bank at the next five points.
   const Terrain *terrain = terrain_current();
   int limited = 0;
-  for (int i = base + 1; i < n && i <= base + 5 && terrain; i++) {
+  for (int i = base + 1; i < n && i <= base + 5 && terrain && terrain->heights; i++) {
     Vec3 normal;
     terrain_normal(terrain, p[i].x, p[i].z, &normal);
     float bank = std::asin(clampf(-(normal.x * rgt.x + normal.z * rgt.z), -1, 1));  // > 0 left
@@ -752,6 +752,10 @@ const LinePoint *robot_route(int slot, int *count) {
 void set_riding_line(int slot, int section, int id) {
   RobotRacer *rr = robot_racer(slot);
   if (rr && section >= 0) rr->riding[section % 4] = id;
+}
+void set_robot_next_section(int slot, int section) {
+  RobotRacer *rr = robot_racer(slot);
+  if (rr && section >= 0) rr->next_section = section;
 }
 int riding_line(int slot, int section) {
   RobotRacer *rr = robot_racer(slot);
