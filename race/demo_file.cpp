@@ -364,8 +364,6 @@ void write_header() {
     header_text(f[4], sizeof f[4], r->head_texture, 1);
     header_text(f[5], sizeof f[5], r->number, 0);
     header_text(f[6], sizeof f[6], r->name, 0);
-    // An empty name would read as the end of the racer's lines.
-    if (!f[6][0]) copy_text(f[6], sizeof f[6], " ");
     datafile_printf(rec->file, "%s|%s|%s|%s|%s\n%s\n%s\n\n", f[0], f[1], f[2], f[3], f[4], f[5], f[6]);
   }
   rec->last_size = 0;

@@ -477,6 +477,7 @@ TEST_F(Demo, DemoFileTrackAndBadHeaders) {
       {"too many racers", "DV06 161 0 0 0\nrabbithill\n", 0},
       {"negative count", "DV06 -1 0 0 0\nrabbithill\n", 0},
       {"track outside the data", "DV06 0 0 0 0\n../../etc\n", 0},
+      {"empty name", "DV06 2 0 0 0\nrabbithill\na|b|c|d|e\n1\n\n\nf|g|h|i|j\n2\nname\n\n", 1},
       {"later lines skipped", "DV06 1 0 0 0\nrabbithill\na|b|c|d|e\n1\nname\nextra\nmore\n\n", 1},
       {"empty", "", 0},
   };
