@@ -44,10 +44,15 @@ void follow_state(Bike *bike, const uint8_t *target, const uint8_t *older,
 // Angular velocity (rad/s) that turns quaternion a (w x y z) into b in one tick.
 Vec3 rotation_rate(const double a[4], const double b[4]);
 
-// The integrity marking carried in the low bit of byte 19: a bit derived from the build
-// fingerprint and the other 38 bytes, inverted while a setup value lay far out of range.
-// Decoding never reads it.
+// The integrity marking carried in the low bit of byte 19: bit integrity_index() (0..255,
+// from a hash of the other 38 bytes) of the 32-byte build fingerprint, most significant
+// bit of byte 0 first, inverted while a setup value lay far out of range. Decoding never
+// reads it.
+int integrity_index(const CompactRacerState *state);
 int integrity_bit(const CompactRacerState *state, int setup_out_of_range);
+// What the states stored for a slot have reported of its fingerprint: 64 lower-case hex
+// digits, '?' for each digit not yet known, terminated (the console's randdump).
+void integrity_digits(int slot, char out[65]);
 // For a state encoded by this build: 1 when it was encoded while the setup flag was set.
 int state_setup_flagged(const CompactRacerState *state);
 

@@ -11,9 +11,13 @@
 static_assert(HISTORY_SLOTS == MAX_RACERS, "one history per racer slot");
 
 // ---- per session: the rings; per connection: what the client tells us ----
+constexpr int FINGERPRINT_BITS = 256;
 static struct {
   StateHistory rings[HISTORY_SLOTS];
   RemoteView remote;
+  // What each slot's states reported of its build fingerprint (per session).
+  uint8_t reported_known[HISTORY_SLOTS][FINGERPRINT_BITS / 8];
+  uint8_t reported_bits[HISTORY_SLOTS][FINGERPRINT_BITS / 8];
   int initialised;
 } s;
 
@@ -48,6 +52,31 @@ void clear_history(int slot) {
 void clear_all_histories() {
   s.initialised = 1;
   for (int i = 0; i < HISTORY_SLOTS; i++) clear_history(i);
+}
+
+void history_forget_reports() {
+  memset(s.reported_known, 0, sizeof s.reported_known);
+  memset(s.reported_bits, 0, sizeof s.reported_bits);
+}
+
+static void note_report(int slot, const CompactRacerState *state) {
+  int k = integrity_index(state);
+  uint8_t mask = (uint8_t)(0x80 >> (k % 8));
+  s.reported_known[slot][k / 8] |= mask;
+  if (state->bytes[19] & 1)
+    s.reported_bits[slot][k / 8] |= mask;
+  else
+    s.reported_bits[slot][k / 8] &= (uint8_t)~mask;
+}
+
+void integrity_digits(int slot, char out[65]) {
+  static const char hex[] = "0123456789abcdef";
+  for (int d = 0; d < 64; d++) {
+    int shift = d % 2 ? 0 : 4;
+    int known = slot >= 0 && slot < HISTORY_SLOTS ? (s.reported_known[slot][d / 2] >> shift) & 15 : 0;
+    out[d] = known == 15 ? hex[(s.reported_bits[slot][d / 2] >> shift) & 15] : '?';
+  }
+  out[64] = 0;
 }
 
 void history_reset_remote_view() {
@@ -88,6 +117,7 @@ int add_state_to_history(int slot, const CompactRacerState *state, int32_t tick)
   h->entries[at].state = *state;
   h->newest = at;
   if (h->pending < HISTORY_ENTRIES) h->pending++;
+  note_report(slot, state);
   return 1;
 }
 

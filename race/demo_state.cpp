@@ -297,14 +297,20 @@ void demo_set_light_placement(int on) { g_light_placement = on; }
 // ---------------------------------------------------------------------------------------
 // Integrity marking
 // ---------------------------------------------------------------------------------------
-int integrity_bit(const CompactRacerState *state, int setup_out_of_range) {
-  // FNV-1a over the fingerprint and every byte but 19.
-  uint32_t h = 2166136261u;
-  const uint8_t *print = fingerprint();
-  for (int i = 0; i < FINGERPRINT_SIZE; i++) h = (h ^ print[i]) * 16777619u;
+// Each state reports one bit of the build fingerprint; which one follows from a hash of
+// its other 38 bytes, so a receiver collects the whole fingerprint over a few thousand
+// states. A setup value far out of range inverts the bit.
+int integrity_index(const CompactRacerState *state) {
+  uint32_t h = 2166136261u;  // FNV-1a
   for (int i = 0; i < COMPACT_STATE_BYTES; i++)
     if (i != 19) h = (h ^ state->bytes[i]) * 16777619u;
-  return (int)((h >> 13) & 1) ^ (setup_out_of_range ? 1 : 0);
+  return (int)((h ^ (h >> 16)) & (FINGERPRINT_SIZE * 8 - 1));
+}
+
+int integrity_bit(const CompactRacerState *state, int setup_out_of_range) {
+  int k = integrity_index(state);
+  int bit = (fingerprint()[k / 8] >> (7 - k % 8)) & 1;
+  return bit ^ (setup_out_of_range ? 1 : 0);
 }
 
 int state_setup_flagged(const CompactRacerState *state) {

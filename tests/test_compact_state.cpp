@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "bike/bike.h"
 #include "bike/bike_model.h"
+#include "core/core.h"
 #include "race/demo.h"
 #include "terrain/terrain.h"
 
@@ -261,6 +263,41 @@ TEST_F(StateTest, IntegrityBitNeverChangesThePose) {
     fork[bit] = dJointGetSliderPosition(bike->joints[FORK_JOINT]);
   }
   EXPECT_NEAR(fork[1] - fork[0], bike->model->fork_travel / 255, 1e-6);
+}
+
+// Over a few thousand states the marking reports the whole build fingerprint; a setup
+// far out of range reports its complement.
+TEST(Integrity, StatesReportTheFingerprint) {
+  demo_reset();
+  uint8_t print[FINGERPRINT_SIZE];
+  build_fingerprint(print);
+  char want[65], want_flagged[65], got[65];
+  for (int i = 0; i < FINGERPRINT_SIZE; i++) {
+    snprintf(want + 2 * i, 3, "%02x", print[i]);
+    snprintf(want_flagged + 2 * i, 3, "%02x", (uint8_t)~print[i]);
+  }
+  integrity_digits(9, got);
+  EXPECT_EQ(std::string(got), std::string(64, '?'));
+  std::mt19937 rng(11);
+  for (int flagged = 0; flagged < 2; flagged++) {
+    SCOPED_TRACE(flagged);
+    int slot = 9 + flagged;
+    for (int t = 0; t < 4000; t++) {
+      CompactRacerState s;
+      for (auto &b : s.bytes) b = (uint8_t)rng();
+      s.bytes[19] = (uint8_t)((s.bytes[19] & ~1) | integrity_bit(&s, flagged));
+      add_state_to_history(slot, &s, t);
+      if (t == 100) {
+        integrity_digits(slot, got);
+        EXPECT_NE(std::string(got).find('?'), std::string::npos);
+      }
+    }
+    integrity_digits(slot, got);
+    EXPECT_STREQ(got, flagged ? want_flagged : want);
+  }
+  demo_reset();
+  integrity_digits(9, got);
+  EXPECT_EQ(std::string(got), std::string(64, '?'));
 }
 
 TEST_F(StateTest, PlacementVelocitiesAndGroundLift) {
