@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "core/common.h"
+
 // ---- messages to the player ----
 constexpr int MESSAGE_LOG_LINES = 1000;
 constexpr int MESSAGE_LINE_CHARS = 127;
@@ -76,6 +78,71 @@ struct Terrain;
 // Weighted mean of the grid heights within `radius` (+ one spacing of fall-off) of (x, z).
 float smoothed_ground_height(const Terrain *terrain, float x, float z, float radius);
 
+// ---- cameras: the pose each view is drawn from ----
+struct Bike;  // bike/bike.h
+
+struct CameraPose {
+  Vec3 position;      // ft
+  float rotation[9];  // camera x, y, z axes as columns (row-major); the view looks along -z
+  Vec3 velocity;      // ft/s
+  float fov;          // degrees
+};
+
+// A rotation whose -z axis points from `eye` at `target` with y as near up as it goes.
+void camera_look_at(Vec3 eye, Vec3 target, float rotation[9]);
+
+// The rider's own view: the eye between the rider body's seat and helmet points by
+// `height_factor` (first_person_height), tipped down by `angle_degrees` (first_person_angle).
+CameraPose first_person_pose(const Bike *bike, float height_factor, float angle_degrees,
+                             float fov);
+
+// The chase camera. `centre` is the chase centre in frame-body coordinates. The local
+// rider is followed from behind (`rigid`: along the frame's axis only) at `distance` and
+// `height`; any other racer is orbited at `angle` (rad). Null terrain: no ground limit.
+struct ChaseParams {
+  Vec3 centre;      // ft, frame-body coordinates
+  bool local;       // the local rider's rules
+  bool rigid;       // rigid_camera
+  float distance;   // ft
+  float height;     // ft above the target
+  float angle;      // rad, orbit of another racer
+};
+CameraPose chase_camera_pose(const Bike *bike, const ChaseParams *params, const Terrain *terrain,
+                             float fov);
+
+// A free or track camera of the camera view.
+struct ViewCamera {
+  Vec3 position;              // ft
+  float yaw, pitch;           // rad; looks along (sin yaw cos pitch, sin pitch, cos yaw cos pitch)
+  float yaw_rate, pitch_rate; // rad/s
+  float fov;                  // degrees
+  float zoom_size;            // ft; > 0 aims the fov to frame that size at the target
+  float speed;                // ft/s along the view (free camera)
+};
+CameraPose view_camera_pose(const ViewCamera *camera);
+
+// What the camera view aims at: the viewed racer's frame body.
+struct CameraTarget {
+  bool valid;
+  Vec3 position;  // ft
+  Vec3 velocity;  // ft/s; 0 while paused
+  int gate_camera;  // track camera of the racer's next gate, -1 when none
+};
+
+// The camera view's state: the free camera, the selected track camera and follow mode.
+void camera_view_reset(float fov);
+// Digit keys: selects track camera `index` (-1 = the free camera). The selection takes its
+// aim from the target on the next tick.
+void camera_view_select(int index);
+int camera_view_selected();  // -1 = free camera
+bool camera_view_follow();
+ViewCamera *camera_view_free();
+// The camera drawn now: the selected track camera or the free camera.
+const ViewCamera *camera_view_active();
+// One tick of the camera view's controls: speed, follow mode, aiming, zoom.
+void camera_view_tick(const float channels[CHANNEL_COUNT], const CameraTarget *target,
+                      const Terrain *terrain);
+
 // ---- projection ----
 struct Frustum {
   float half_width, half_height;  // at distance 1
@@ -146,6 +213,8 @@ struct FrameHooks {
   void (*demo_seek)(double seconds);
   // Per-frame terrain update for the renderer.
   void (*terrain_frame)();
+  // Waits for the frame's GL work to finish (--glfinish).
+  void (*finish)();
 };
 void frame_set_hooks(const FrameHooks *hooks);
 
@@ -158,6 +227,9 @@ struct FrameOptions {
   bool editor_allowed;
   int debug_level;
   void *audio_file;  // DataFile of --record-audio, or null
+  bool glfinish;           // finish GL before presenting
+  bool print_orientation;  // the camera on standard output whenever a racer's view is drawn
+  Vec3 chase_center;       // ft, frame-body coordinates
 };
 
 // Start-up: resets the loop's state and resolves the key codes of the bindings and the
@@ -186,6 +258,13 @@ void frame_request_quit();
 bool frame_quit_requested();
 int frame_selected_camera();  // track camera, -1 = none
 void frame_channels(float out[CHANNEL_COUNT]);
+// The pose of this frame's view (rider, chase or camera mode); 0 when the mode has none.
+int frame_view_pose(CameraPose *out);
+// The pose the last frame was drawn from (the renderer's current camera).
+const CameraPose *frame_camera_pose();
+// Leaving the editor: every bike raised until it no longer touches the ground, then set
+// down by half a step, so edited ground does not swallow or launch it.
+void settle_bikes();
 
 // Screenshots: the next number, continuing after the largest "screenshot%u" data file.
 int screenshot_next_number();

@@ -16,6 +16,7 @@
 #include "platform/velk_input.h"
 #include "platform/velk_window.h"
 #include "race/race.h"
+#include "terrain/terrain.h"
 #include "track/track.h"
 
 // Fixed keys of the loop, resolved through the platform's key names at start-up.
@@ -40,7 +41,7 @@ static struct {
   float chase_angle;     // rad, orbit about another racer
   float chase_distance;  // ft
   float chase_height;    // ft
-  int selected_camera;   // track camera, -1 = none
+  CameraPose pose;       // the view drawn last
   int drawable_width, drawable_height;  // pixels, last frame
   KeyBinding *capturing;  // binding being captured by the key-binding screen, or null
 } s_loop;
@@ -58,10 +59,10 @@ void frame_loop_init(const FrameOptions *options, double now) {
   s_loop.view_mode = VIEW_TITLE;
   s_loop.chase_distance = 10;
   s_loop.chase_height = 5;
-  s_loop.selected_camera = -1;
   local_rider_input_reset(&s_loop.local_input);
   channel_bindings_reset();
   const Config *cfg = config();
+  camera_view_reset((float)cfg->fov.value);
   for (int i = 0; i < KEY_BINDING_COUNT; i++) {
     int code = 0;
     const char *name = cfg->keys[i].key_name;
@@ -84,7 +85,8 @@ bool frame_menu_open() { return s_loop.menu_open; }
 void frame_set_menu_open(bool open) { s_loop.menu_open = open; }
 void frame_request_quit() { s_loop.quit = 1; }
 bool frame_quit_requested() { return s_loop.quit; }
-int frame_selected_camera() { return s_loop.selected_camera; }
+int frame_selected_camera() { return camera_view_selected(); }
+const CameraPose *frame_camera_pose() { return &s_loop.pose; }
 void frame_channels(float out[CHANNEL_COUNT]) {
   memcpy(out, s_loop.channels, sizeof s_loop.channels);
 }
@@ -117,7 +119,10 @@ static void step_viewed_racer(int direction) {
 static void cycle_view_mode() {
   switch (s_loop.view_mode) {
     case VIEW_RIDER: s_loop.view_mode = s_options.editor_allowed ? VIEW_EDITOR : VIEW_CHASE; break;
-    case VIEW_EDITOR: s_loop.view_mode = VIEW_CHASE; break;
+    case VIEW_EDITOR:
+      settle_bikes();
+      s_loop.view_mode = VIEW_CHASE;
+      break;
     case VIEW_CHASE: s_loop.view_mode = VIEW_CAMERA; break;
     case VIEW_CAMERA: s_loop.view_mode = VIEW_RIDER; break;
     default: break;
@@ -156,8 +161,7 @@ static void game_key(int code, int pressed) {
   } else {
     for (int d = 0; d < 10; d++) {
       if (code != s_fixed_codes[FIXED_DIGIT0 + d]) continue;
-      s_loop.selected_camera = std::min(d, camera_count()) - 1;
-      if (s_loop.selected_camera < -1) s_loop.selected_camera = -1;
+      camera_view_select(std::min(d, camera_count()) - 1);
     }
   }
 }
@@ -210,21 +214,38 @@ static void spectator_controls() {
   }
 }
 
+// What the camera view aims at: the viewed racer's frame body and its gate's camera.
+static CameraTarget camera_target(const Racer *r) {
+  CameraTarget t{};
+  t.gate_camera = -1;
+  if (!r || !r->bike) return t;
+  dBodyID frame = r->bike->bodies[FRAME_BODY];
+  const dReal *p = dBodyGetPosition(frame), *v = dBodyGetLinearVel(frame);
+  t.valid = true;
+  t.position = vec3((float)p[0], (float)p[1], (float)p[2]);
+  if (!s_loop.paused) t.velocity = vec3((float)v[0], (float)v[1], (float)v[2]);
+  if (r->bike->timing) {
+    int gate = gate_of_crossing(r->bike->timing->next_gate);
+    if (gate >= 0) t.gate_camera = gate_camera(gate);
+  }
+  return t;
+}
+
 static void local_rider_controls(Racer *r) {
   const BikeSetup *setup = bike_setup();
   bool reverse = strcmp(choice_text(&setup->reverse_steering), "Yes") == 0;
   bool sticky = strcmp(choice_text(&setup->sticky_dab), "Yes") == 0;
   HandedControls c = hand_controls(s_loop.channels, reverse, sticky, &s_loop.local_input);
-  Controls &k = r->bike->controls;
-  k.steer = c.steer;
-  k.front_brake = c.front_brake;
-  k.rear_brake = c.rear_brake;
-  k.throttle = c.throttle;
-  k.dab = c.dab;
-  k.back_up = c.back_up;
-  k.lean = c.lean;
-  k.clutch = c.clutch;
-  shift(r->bike, c.shift);
+  Bike *b = r->bike;
+  set_steer(b, c.steer);
+  set_front_brake(b, c.front_brake);
+  set_rear_brake(b, c.rear_brake);
+  set_throttle(b, c.throttle);
+  set_dab(b, c.dab);
+  set_back_up(b, c.back_up);
+  set_lean(b, c.lean);
+  set_clutch(b, c.clutch);
+  shift(b, c.shift);
 }
 
 void frame_run_ticks(const FrameEventSource *events, double now) {
@@ -254,6 +275,10 @@ void frame_run_ticks(const FrameEventSource *events, double now) {
           restart_time_trial_lap();
         }
         if (r && r->bike) local_rider_controls(r);
+      } else if (s_loop.view_mode == VIEW_CAMERA) {
+        // The camera view flies and aims with or without a racer to look at.
+        CameraTarget target = camera_target(r);
+        camera_view_tick(s_loop.channels, &target, terrain_current());
       } else if (r) {
         spectator_controls();
       }
@@ -278,6 +303,67 @@ static void choose_view_mode() {
     s_loop.view_mode = VIEW_RIDER;
   if (loaded && !viewed_racer() && s_loop.view_mode != VIEW_EDITOR) s_loop.view_mode = VIEW_CAMERA;
   if (!loaded) s_loop.view_mode = VIEW_TITLE;
+}
+
+int frame_view_pose(CameraPose *out) {
+  const Config *cfg = config();
+  float fov = (float)cfg->fov.value;
+  Racer *r = viewed_racer();
+  switch (s_loop.view_mode) {
+    case VIEW_RIDER:
+      if (!r) return 0;
+      *out = first_person_pose(r->bike, (float)cfg->first_person_height.value,
+                               (float)cfg->first_person_angle.value, fov);
+      return 1;
+    case VIEW_CHASE: {
+      if (!r) return 0;
+      ChaseParams p{};
+      p.centre = s_options.chase_center;
+      p.local = r->kind == RACER_HUMAN;
+      p.rigid = strcmp(choice_text(&cfg->rigid_camera), "Yes") == 0;
+      p.distance = p.local ? (float)cfg->third_person_distance.value : s_loop.chase_distance;
+      p.height = p.local ? (float)cfg->third_person_height.value : s_loop.chase_height;
+      p.angle = s_loop.chase_angle;
+      *out = chase_camera_pose(r->bike, &p, terrain_current(), fov);
+      return 1;
+    }
+    case VIEW_CAMERA:
+      *out = view_camera_pose(camera_view_active());
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+// --print-orientation: the simulated time, the camera position and its x and z axes.
+static void print_orientation(const CameraPose &p) {
+  const float *m = p.rotation;
+  printf("t=%f p0=%f p1=%f p2=%f x0=%f x1=%f x2=%f z0=%f z1=%f z2=%f\n",
+         session_clock()->tick * TICK, p.position.x, p.position.y, p.position.z, m[0], m[3], m[6],
+         m[2], m[5], m[8]);
+  fflush(stdout);
+}
+
+void settle_bikes() {
+  // The ground is read straight from the height field, so there is nothing to rebuild
+  // before testing against it.
+  const Terrain *t = terrain_current();
+  dJointGroupID contacts = physics_contact_group();
+  if (!t) return;
+  for (int slot = 0; slot < racer_count(); slot++) {
+    Racer *r = racer_at(slot);
+    if (!r || !r->bike) continue;
+    translate_racer(r->bike, 0, 0.125f, 0);
+    // A bike buried under a statue gives up 100 ft up rather than rising for ever.
+    for (int i = 0; i < 400; i++) {
+      int touching = object_contact_pass(r->bike, t, session_clock()->tick);
+      if (contacts) dJointGroupEmpty(contacts);
+      if (!touching) break;
+      translate_racer(r->bike, 0, 0.25f, 0);
+    }
+    translate_racer(r->bike, 0, -0.125f, 0);
+  }
+  if (contacts) dJointGroupEmpty(contacts);
 }
 
 static void write_video_frame(int w, int h) {
@@ -311,9 +397,15 @@ int frame_pass(VelkWindow *window, const FrameClock *clock) {
   if (frame) {
     s_loop.drawable_width = frame->width;
     s_loop.drawable_height = frame->height;
+    CameraPose pose;
+    if (frame_view_pose(&pose)) {
+      s_loop.pose = pose;
+      if (s_options.print_orientation && s_loop.view_mode == VIEW_RIDER) print_orientation(pose);
+    }
     if (s_hooks.draw_view) s_hooks.draw_view(s_loop.view_mode, frame->width, frame->height);
     if (s_options.record_video && !s_loop.paused && track_loaded())
       write_video_frame(frame->width, frame->height);
+    if (s_options.glfinish && s_hooks.finish) s_hooks.finish();
     velk_gl_end_frame(window);
   }
   velk_pump_messages(window);

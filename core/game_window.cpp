@@ -160,6 +160,9 @@ int game_run_windowed() {
   fo.editor_allowed = o->editor;
   fo.debug_level = o->debug_level;
   fo.audio_file = s_game.audio_file;
+  fo.glfinish = o->glfinish;
+  fo.print_orientation = o->print_orientation;
+  fo.chase_center = o->chase_center;
   frame_loop_init(&fo, velk_clock_seconds());
   bind_controls(s_game.window);
   message_log_set_max_visible(cfg->message_lines);
@@ -169,6 +172,7 @@ int game_run_windowed() {
   fh.write_png = write_png;
   fh.sound_frame = sound_frame;
   fh.audio_block = audio_block;
+  fh.finish = s_game.render.finish;
   frame_set_hooks(&fh);
 
   // 29. The rigid-body world: y up, lengths in feet.
