@@ -132,8 +132,9 @@ int namedemo(const char *text);
 // Renames old recordings: default%02d.dvdemo (n - 2 .. 0 up one), default -> default00.
 void rotate_demo_backups(int backups);
 
-// Playback. The file: the one chosen (demo_choose_file), else the command line's, else
-// "fastlap.dvdemo" of the track in a time trial, else "@demos/default.dvdemo".
+// Playback. The file: in a time trial "fastlap.dvdemo" of the track; otherwise the one
+// chosen (demo_choose_file, the demo menu), else the command line's, else
+// "@demos/default.dvdemo". A demo that cannot be read is not opened (0).
 void demo_choose_file(const char *name);  // null or "" forgets the choice
 int open_demo();
 void close_demo();
@@ -155,6 +156,13 @@ int demo_file_track(const char *file, char *track, size_t size);
 void follow_gains(float presence, int marker, int32_t tick, float *k, float *c);
 // While on, placement poses only the target state (no velocities): demo skipping.
 void demo_set_light_placement(int on);
+// Offline view: not connected, no own slot, warm-up slot, 10 s bias.
+void history_reset_remote_view();
+// Forgets what the slots' states reported of their fingerprints (session start).
+void history_forget_reports();
+
+// The session's calls (demo_open_playback ... demo_playing, declared in race/race.h) are
+// defined in demo_file.cpp on top of the calls above.
 
 // Tests: close everything, forget the choice, clear every history and the remote view.
 void demo_reset();

@@ -740,14 +740,11 @@ int demo_start_recording(const char *name) {
 void demo_stop_recording() { stop_recording(); }
 void demo_write_tick(int force) { write_demo_tick(force); }
 void demo_read_tick() { read_demo_tick(); }
-void history_forget_reports();
 void demo_clear_history() {
   clear_all_histories();
   history_forget_reports();
 }
 int demo_playing() { return s.play.file != nullptr; }
-
-void history_reset_remote_view();
 
 void demo_reset() {
   close_demo();
