@@ -251,6 +251,39 @@ TEST_F(StateTest, AxisAlignedOrientationsAreLossless) {
   }
 }
 
+// Format 4: the rider slides along the model's legacy axis; gear and engine move up.
+TEST_F(StateTest, LegacyStatePlacesTheRiderOnItsAxis) {
+  stand_at(100, 0, 100);
+  CompactRacerState s = encode();
+  const BikeModel *m = bike->model;
+  Vec3 axis = m->legacy_rider_axis;
+  double len = vec3_length(axis);
+  ASSERT_GT(len, 0);
+  for (int byte : {0, 255}) {
+    SCOPED_TRACE(byte);
+    uint8_t legacy[LEGACY_STATE_BYTES];
+    memcpy(legacy, s.bytes, 20);
+    legacy[20] = (uint8_t)byte;
+    legacy[21] = 64, legacy[22] = 192;  // wheels
+    legacy[23] = 0x52;                  // gear 2, throttle 5/15
+    legacy[24] = 0xFF, legacy[25] = 0x7F;
+    pose_from_state(bike, legacy, 4);
+    double d = byte ? m->legacy_rider_travel_max : m->legacy_rider_travel_min;
+    const dReal *frame = dBodyGetPosition(bike->bodies[FRAME_BODY]);
+    const dReal *rider = dBodyGetPosition(bike->bodies[RIDER_BODY]);
+    Vec3 seat = m->rider_position - m->frame_position;
+    EXPECT_NEAR(rider[1] - frame[1], seat.y + d * axis.y / len, 1e-4);
+    EXPECT_NEAR(rider[2] - frame[2], seat.z + d * axis.z / len, 1e-4);
+    EXPECT_EQ(bike->gear, 2);
+    EXPECT_NEAR(bike->controls.throttle, 5 / 15.0f, 1e-6);
+    EXPECT_NEAR(bike->engine_speed * 60 / (2 * PI), 0x7FFF / 65535.0 * 32768, 0.01);
+    CompactRacerState again = encode();
+    EXPECT_EQ(again.bytes[34], 64);
+    EXPECT_EQ(again.bytes[35], 192);
+    for (int i = 26; i < 34; i++) EXPECT_EQ(again.bytes[i], s.bytes[i - 17]) << "rider turned as the frame";
+  }
+}
+
 TEST_F(StateTest, IntegrityBitNeverChangesThePose) {
   stand_at(100, 0, 100);
   CompactRacerState s = encode();
