@@ -275,12 +275,14 @@ struct SessionHooks {
   // Engine sound (sound/).
   void (*engine_sound_load)(Racer *racer, int slot);
   void (*engine_sound_release)(Racer *racer, int slot);
-  // Collisions (bike/): parts against the ground and statues (non-zero when touching),
-  // bike against bike.
+  // Overrides of the bike's passes (tools and tests; the bike's own are used when null):
+  // parts against the ground and statues (non-zero when touching), bike against bike.
   int (*object_contact_pass)(Bike *bike);
   int (*bike_contact_pass)(Bike *a, Bike *b, int remote);
-  // The bike's own physics for the tick (bike/).
+  // Override of the bike's own physics step (tools and tests).
   void (*physics_step)(Bike *bike, int tick);
+  // The robot's reference line point four samples ahead (robot/); 1 when there is one.
+  int (*line_point)(Racer *racer, int slot, Vec3 *out);
   // Roost and erosion (terrain/).
   void (*roost_emit)(Bike *bike, int contact_current);
   void (*roost_update)();

@@ -370,8 +370,8 @@ int start_series_event() {
   const SeriesEvent *e = &s->events[s->completed];
   track_select(e->track, nullptr);
   Config *cfg = config();
-  return start_session(lineup, 0, cfg->record.index != 0, e->minutes * 60 * 128, e->laps,
-                       s->skill);
+  int minutes = std::min(std::max(e->minutes, 0), 100000);  // keeps the ticks in range
+  return start_session(lineup, 0, cfg->record.index != 0, minutes * 60 * 128, e->laps, s->skill);
 }
 
 int enter_series_event() {

@@ -301,10 +301,11 @@ void place_bike(Bike *bike, float x, float z, float yaw) {
   reset_racer(bike);
   rotate_racer(bike, 0, 1, 0, yaw);
   translate_racer(bike, x, grid_height(x, z), z);
-  if (!s.hooks.object_contact_pass) return;
   // Raised until free; a bike buried under a statue gives up 100 ft up.
   for (int i = 0; i < 400; i++) {
-    int touching = s.hooks.object_contact_pass(bike);
+    int touching = s.hooks.object_contact_pass
+                       ? s.hooks.object_contact_pass(bike)
+                       : object_contact_pass(bike, terrain_current(), s.clock.tick);
     if (physics_contact_group()) dJointGroupEmpty(physics_contact_group());
     if (!touching) break;
     translate_racer(bike, 0, 0.25f, 0);

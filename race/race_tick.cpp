@@ -5,6 +5,7 @@
 
 #include "bike/bike.h"
 #include "race/race_local.h"
+#include "terrain/terrain.h"
 
 static float frame_speed_squared(const Bike *bike) {
   const dReal *v = dBodyGetLinearVel(bike->bodies[FRAME_BODY]);
@@ -14,16 +15,19 @@ static float frame_speed_squared(const Bike *bike) {
 static int simulated_here(const Racer *r) { return r->bike && r->kind != RACER_REMOTE; }
 
 // Offline racer interactions: every local bike against the track's objects, then every
-// pair of them, fastest first.
-static void collide_racers(const SessionHooks *h) {
+// pair of them, fastest first. Hooks, when installed, stand in for the bike's passes.
+static void collide_racers(const SessionHooks *h, int32_t tick) {
   int list[MAX_RACERS], count = 0;
   for (int slot = 0; slot < racer_count(); slot++) {
     Racer *r = racer_at(slot);
     if (!simulated_here(r)) continue;
-    if (h->object_contact_pass) h->object_contact_pass(r->bike);
+    if (h->object_contact_pass)
+      h->object_contact_pass(r->bike);
+    else
+      object_contact_pass(r->bike, terrain_current(), tick);
     list[count++] = slot;
   }
-  if (!h->bike_contact_pass || count < 2) return;
+  if (count < 2) return;
   struct Moving {
     int slot;
     float speed2;  // ft^2/s^2, frame body
@@ -32,8 +36,28 @@ static void collide_racers(const SessionHooks *h) {
   std::stable_sort(moving, moving + count,
                    [](const Moving &a, const Moving &b) { return a.speed2 > b.speed2; });
   for (int i = 0; i < count; i++)
-    for (int j = i + 1; j < count; j++)
-      h->bike_contact_pass(racer_at(moving[i].slot)->bike, racer_at(moving[j].slot)->bike, 0);
+    for (int j = i + 1; j < count; j++) {
+      Bike *a = racer_at(moving[i].slot)->bike, *b = racer_at(moving[j].slot)->bike;
+      if (h->bike_contact_pass)
+        h->bike_contact_pass(a, b, 0);
+      else
+        bike_contact_pass(a, b, 0, tick);
+    }
+}
+
+// The bike's own physics for the tick.
+static void step_bike(const SessionHooks *h, Racer *r, int slot, const SessionClock *c) {
+  if (h->physics_step) {
+    h->physics_step(r->bike, c->tick);
+    return;
+  }
+  BikeStep step = {};
+  step.terrain = terrain_current();
+  step.tick = c->tick;
+  step.start_tick = c->start_tick;
+  step.race_running = c->tick >= c->start_tick && !c->results_final;
+  if (h->line_point) step.has_line_point = h->line_point(r, slot, &step.line_point);
+  physics_step(r->bike, &step);
 }
 
 // The starting gate: raised pieces tilt by their drop angle about their own x axis and fall
@@ -79,7 +103,7 @@ void run_tick() {
   }
 
   // 3. Racer interactions.
-  collide_racers(h);
+  collide_racers(h, c->tick);
 
   // 4. Roost, in an order that rotates with the tick.
   if (h->roost_emit && count > 0) {
@@ -104,7 +128,7 @@ void run_tick() {
     if (!r->bike) continue;
     if (r->kind == RACER_ROBOT && h->auto_pilot_tick) h->auto_pilot_tick(r, slot);
     if (r->kind == RACER_HUMAN && h->human_controls) h->human_controls(r, slot);
-    if (r->kind != RACER_REMOTE && h->physics_step) h->physics_step(r->bike, c->tick);
+    if (r->kind != RACER_REMOTE) step_bike(h, r, slot, c);
     race_gate_field(&field);
     const dReal *wheel = dBodyGetPosition(r->bike->bodies[FRONT_WHEEL_BODY]);
     check_gate_crossing(r->bike->timing, slot,
