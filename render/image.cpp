@@ -172,6 +172,11 @@ int image_decode_pgm(const uint8_t *data, size_t size, Image *out) {
 }
 
 int image_decode_predictive(const uint8_t *data, size_t size, Image *out) {
+  size_t consumed;
+  return image_decode_predictive_at(data, size, out, &consumed);
+}
+
+int image_decode_predictive_at(const uint8_t *data, size_t size, Image *out, size_t *consumed) {
   if (size < 2 || data[0] != 'V' || (data[1] != '6' && data[1] != '7'))
     return image_fail("Can't parse image header");
   int channels = data[1] == '7' ? 4 : 3;
@@ -203,6 +208,7 @@ int image_decode_predictive(const uint8_t *data, size_t size, Image *out) {
       }
     }
   }
+  *consumed = t.pos + count;
   out->pixels = pixels;
   out->width = (int)width;
   out->height = (int)height;

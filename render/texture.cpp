@@ -33,6 +33,21 @@ struct Alias {
   char *target;
 };
 
+// An animated texture: K images of equal size shown in a sequence of L steps.
+struct Animation {
+  uint32_t id;
+  int length;          // L, steps in the sequence
+  int current;         // image shown now
+  int ticks_per_image;
+  int loop;
+  int start_tick;
+  int paused;
+  int image_count;     // K
+  int width, height, channels;
+  uint8_t **images;    // K mip chains
+  int *sequence;       // L image indices, each below K
+};
+
 constexpr size_t MAX_TEXTURE_FILE = size_t(256) << 20;  // bytes; larger files are refused
 
 // ---- per process: settings and hooks ----
@@ -49,6 +64,7 @@ static struct {
   Growable textures;  // TextureEntry
   Growable images;    // ImageEntry
   Growable aliases;   // Alias
+  Growable animations;  // Animation
   int ready;
   int generation;
   unsigned long memory;  // bytes of texture memory this generation
@@ -60,6 +76,7 @@ static void registry_init() {
   growable_init(&s_reg.textures, sizeof(TextureEntry));
   growable_init(&s_reg.images, sizeof(ImageEntry));
   growable_init(&s_reg.aliases, sizeof(Alias));
+  growable_init(&s_reg.animations, sizeof(Animation));
   s_reg.next_id = 1;
   s_reg.ready = 1;
 }
@@ -252,6 +269,178 @@ static uint8_t *chain_of(const Image *image, int channels, int max_alpha) {
   return chain;
 }
 
+
+// ---- animated textures (.seq) ----
+static void animation_free(Animation *a) {
+  for (int k = 0; k < a->image_count; k++) free(a->images[k]);
+  free(a->images);
+  free(a->sequence);
+}
+
+struct SeqCursor {
+  const uint8_t *data;
+  size_t size, pos;
+};
+
+static int seq_token(SeqCursor *c, char *out, size_t size) {
+  while (c->pos < c->size && isspace(c->data[c->pos])) c->pos++;
+  size_t n = 0;
+  while (c->pos < c->size && !isspace(c->data[c->pos])) {
+    if (n < size - 1) out[n++] = (char)c->data[c->pos];
+    c->pos++;
+  }
+  out[n] = 0;
+  return n > 0;
+}
+
+static int seq_int(SeqCursor *c, int *out) {
+  char token[32];
+  if (!seq_token(c, token, sizeof token)) return 0;
+  char *end;
+  long v = strtol(token, &end, 10);
+  if (*end || v < -1000000000L || v > 1000000000L) return 0;
+  *out = (int)v;
+  return 1;
+}
+
+// Reads one frame of a .seq file (an inline V7 image or a PNG named on the next line).
+static int seq_frame(SeqCursor *c, int index, Image *image) {
+  char token[16];
+  if (!seq_token(c, token, sizeof token)) {
+    show_message("EOF while reading .seq");
+    return 0;
+  }
+  if (!strcmp(token, "V7")) {
+    size_t consumed;
+    if (!image_decode_predictive_at(c->data + c->pos - 2, c->size - c->pos + 2, image, &consumed)) {
+      show_message("EOF while reading .seq");
+      return 0;
+    }
+    c->pos += consumed - 2;
+    return 1;
+  }
+  if (strcmp(token, "PNG")) {
+    show_messagef("Error reading .seq frame %d", index);
+    return 0;
+  }
+  while (c->pos < c->size && c->data[c->pos] != '\n') c->pos++;  // the rest of that line
+  if (c->pos < c->size) c->pos++;
+  size_t start = c->pos;
+  while (c->pos < c->size && c->data[c->pos] != '\n') c->pos++;
+  char name[1024];
+  size_t n = c->pos - start < sizeof name - 1 ? c->pos - start : sizeof name - 1;
+  memcpy(name, c->data + start, n);
+  name[n] = 0;
+  char *first = name;
+  while (*first && isspace((unsigned char)*first)) first++;
+  size_t len = strlen(first);
+  while (len > 0 && isspace((unsigned char)first[len - 1])) first[--len] = 0;
+  uint8_t *data;
+  size_t size;
+  char *info = nullptr;
+  int ok = *first && data_read_all(first, &data, &size, MAX_TEXTURE_FILE);
+  if (ok) {
+    ok = image_decode_png(data, size, image, &info);
+    free(data);
+    free(info);
+  }
+  if (!ok) show_messagef("Can't read %.900s", first);
+  return ok;
+}
+
+// An ANIM1 file: uploads step 0 and registers the animation. Returns the id, 0 on failure.
+static uint32_t load_animation(const uint8_t *data, size_t size, int flags) {
+  SeqCursor c = {data, size, 0};
+  char magic[16];
+  seq_token(&c, magic, sizeof magic);
+  int length, count, ticks, loop;
+  if (!seq_int(&c, &length) || !seq_int(&c, &count) || !seq_int(&c, &ticks) || !seq_int(&c, &loop)) {
+    show_message("EOF while reading .seq");
+    return 0;
+  }
+  if (length <= 0 || count <= 0 || length > 100000 || count > 4096) return 0;
+  Animation a = {};
+  a.length = length;
+  a.image_count = count;
+  a.ticks_per_image = ticks > 0 ? ticks : 1;
+  a.loop = loop;
+  a.sequence = (int *)calloc(size_t(length), sizeof(int));
+  a.images = (uint8_t **)calloc(size_t(count), sizeof(uint8_t *));
+  if (!a.sequence || !a.images) fatal_out_of_memory();
+  int ok = 1;
+  for (int k = 0; k < length && ok; k++) {
+    ok = seq_int(&c, &a.sequence[k]);
+    if (!ok) show_message("EOF while reading .seq");
+    else if (a.sequence[k] < 0 || a.sequence[k] >= count) ok = 0;  // a step naming no image
+  }
+  for (int k = 0; k < count && ok; k++) {
+    Image image = {};
+    ok = seq_frame(&c, k, &image);
+    if (!ok) break;
+    if (k == 0) {
+      a.width = image.width, a.height = image.height, a.channels = image.channels;
+    } else if (image.width != a.width || image.height != a.height) {
+      show_message("Width/height mismatch reading .seq");
+      ok = 0;
+    } else if (image.channels != a.channels) {
+      show_message("Depth mismatch reading .seq");
+      ok = 0;
+    }
+    if (ok) a.images[k] = chain_of(&image, a.channels == 4 ? 4 : 3, 0);
+    image_free(&image);
+  }
+  if (!ok) {
+    a.image_count = count;
+    animation_free(&a);
+    return 0;
+  }
+  a.channels = a.channels == 4 ? 4 : 3;
+  a.current = a.sequence[0];
+  a.id = texture_upload(a.images[a.current], a.width, a.height, a.channels, flags);
+  growable_push(&s_reg.animations, &a);
+  return a.id;
+}
+
+static Animation *animation_of(uint32_t id) {
+  for (int i = 0; i < s_reg.animations.count; i++) {
+    Animation *a = (Animation *)growable_at(&s_reg.animations, i);
+    if (a->id == id) return a;
+  }
+  return nullptr;
+}
+
+void texture_animation_step(int tick) {
+  for (int i = 0; i < s_reg.animations.count; i++) {
+    Animation *a = (Animation *)growable_at(&s_reg.animations, i);
+    if (a->paused) continue;
+    int elapsed = tick - a->start_tick;
+    int step = (elapsed > 0 ? elapsed : 0) / a->ticks_per_image;
+    step = a->loop ? step % a->length : (step < a->length - 1 ? step : a->length - 1);
+    int image = a->sequence[step];
+    if (image == a->current) continue;
+    a->current = image;
+    if (s_config.has_hooks && s_config.hooks.replace)
+      s_config.hooks.replace(a->id, a->images[image], a->width, a->height, a->channels);
+  }
+}
+
+void texture_animation_start(uint32_t id, int tick) {
+  Animation *a = animation_of(id);
+  if (!a) return;
+  a->paused = 0;
+  a->start_tick = tick;
+}
+
+void texture_animation_pause(uint32_t id) {
+  Animation *a = animation_of(id);
+  if (a) a->paused = 1;
+}
+
+int texture_animation_current(uint32_t id) {
+  Animation *a = animation_of(id);
+  return a ? a->current : -1;
+}
+
 static uint32_t texture_load_named(const char *request, int depth);
 
 static uint32_t load_link(const char *name, const uint8_t *data, size_t size, int depth) {
@@ -301,6 +490,15 @@ static uint32_t texture_load_named(const char *request, int depth) {
     return id;
   }
   int flags = texture_flags_of(name);
+  if (size >= 5 && !memcmp(data, "ANIM1", 5)) {
+    unsigned long before = s_reg.memory;
+    uint32_t id = load_animation(data, size, flags);
+    free(data);
+    if (!id) return 0;
+    TextureEntry e = {id, s_reg.generation, s_reg.memory - before, nullptr, copy_string(name)};
+    growable_push(&s_reg.textures, &e);
+    return id;
+  }
   Image image;
   char *info;
   int ok = decode_texture_file(name, data, size, &image, &info);
@@ -431,13 +629,15 @@ void texture_purge() {
     free(e->name);
     registry_remove(&s_reg.images, i);
   }
+  for (int i = s_reg.animations.count - 1; i >= 0; i--) {
+    Animation *a = (Animation *)growable_at(&s_reg.animations, i);
+    if (texture_name(a->id)) continue;
+    if (s_config.debug_level >= 1) show_messagef("deleting anim %d for tid %d", i, (int)a->id);
+    animation_free(a);
+    registry_remove(&s_reg.animations, i);
+  }
 }
 
-// Animated textures come with the renderer; until then no id is animated.
-void texture_animation_step(int) {}
-void texture_animation_start(uint32_t, int) {}
-void texture_animation_pause(uint32_t) {}
-int texture_animation_current(uint32_t) { return -1; }
 
 void texture_reset_for_tests() {
   if (s_reg.ready) {
@@ -456,6 +656,8 @@ void texture_reset_for_tests() {
       free(a->link);
       free(a->target);
     }
+    for (int i = 0; i < s_reg.animations.count; i++) animation_free((Animation *)growable_at(&s_reg.animations, i));
+    growable_free(&s_reg.animations);
     growable_free(&s_reg.textures);
     growable_free(&s_reg.images);
     growable_free(&s_reg.aliases);

@@ -23,6 +23,8 @@ int image_decode_png(const uint8_t *data, size_t size, Image *out, char **info_t
 int image_decode_ppm(const uint8_t *data, size_t size, Image *out);  // P6, P3 -> 3 channels
 int image_decode_pgm(const uint8_t *data, size_t size, Image *out);  // P5, P2 -> 1 channel
 int image_decode_predictive(const uint8_t *data, size_t size, Image *out);  // V6, V7
+// The same for an image embedded in a longer text; *consumed is its length in bytes.
+int image_decode_predictive_at(const uint8_t *data, size_t size, Image *out, size_t *consumed);
 // The greyscale reading of a PNG as 16-bit samples (height maps): palette expanded, alpha
 // dropped, colour made grey, 8-bit samples widened by x257. `samples` is malloc'd.
 int image_decode_png_grey16(const uint8_t *data, size_t size, uint16_t **samples, int *width,

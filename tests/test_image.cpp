@@ -335,3 +335,56 @@ TEST_F(Images, LinkFiles) {
   EXPECT_EQ(texture_load(file("link.png").c_str()), id);
   EXPECT_EQ(texture_load(file("broken.png").c_str()), 0u);
 }
+
+TEST_F(Images, AnimatedTextures) {
+  std::vector<uint32_t> replaced;
+  static std::vector<int> *s_replaced_images;
+  struct Hooks {
+    static uint32_t upload(const uint8_t *p, int w, int h, int c, int f, unsigned long *m) { return fake_upload(p, w, h, c, f, m); }
+    static void replace(uint32_t, const uint8_t *pixels, int, int, int) { s_replaced_images->push_back(pixels[0]); }
+  };
+  std::vector<int> images;
+  s_replaced_images = &images;
+  TextureGlHooks hooks = {Hooks::upload, fake_destroy, Hooks::replace};
+  texture_set_gl_hooks(&hooks);
+  // Three 1 x 1 frames whose red channel is their number, shown 0 1 0 2, 10 ticks each.
+  std::string seq = "ANIM1 4 3 10 1\n0 1 0 2\n";
+  for (int k = 0; k < 3; k++) seq += "V7 1 1\n" + std::string{char(k), 0, 0, char(255)};
+  write("flag.seq", seq);
+  uint32_t id = texture_load(file("flag.seq").c_str());
+  ASSERT_NE(id, 0u);
+  texture_animation_start(id, 100);
+  struct Step { int tick, image; } steps[] = {{100, 0}, {109, 0}, {110, 1}, {119, 1}, {120, 0}, {130, 2}, {140, 0}, {50, 0}};
+  for (const Step &k : steps) {
+    texture_animation_step(k.tick);
+    EXPECT_EQ(texture_animation_current(id), k.image) << k.tick;
+  }
+  EXPECT_EQ(images, (std::vector<int>{1, 0, 2, 0}));
+  texture_animation_pause(id);
+  texture_animation_step(130);
+  EXPECT_EQ(texture_animation_current(id), 0);
+  EXPECT_EQ(texture_animation_current(12345), -1);
+
+  struct Bad { const char *name; std::string text; const char *message; } bad[] = {
+      {"short", "ANIM1 2 2 10", "EOF while reading .seq"},
+      {"frame token", "ANIM1 1 1 10 0\n0\nGIF 1 1\n", "Error reading .seq frame 0"},
+      {"size", "ANIM1 1 2 10 0\n0\nV7 1 1\nabcdV7 2 1\nabcdefgh", "Width/height mismatch reading .seq"},
+      {"png", "ANIM1 1 1 10 0\n0\nPNG\n  /nonexistent/x.png  \n", "Can't read /nonexistent/x.png"},
+      {"step beyond the images", "ANIM1 1 1 10 0\n5\nV7 1 1\nabcd", nullptr},
+  };
+  for (const Bad &k : bad) {
+    SCOPED_TRACE(k.name);
+    message_log_clear();
+    write("bad.seq", k.text);
+    EXPECT_EQ(texture_load(file("bad.seq").c_str()), 0u);
+    if (k.message) {
+      EXPECT_TRUE(logged(k.message));
+    }
+  }
+  // Purging the texture frees its animation.
+  texture_new_generation();
+  texture_new_generation();
+  uint32_t other = texture_load(file("flag.seq").c_str());
+  EXPECT_EQ(other, id);  // loaded before the first track: permanent
+  texture_set_gl_hooks(nullptr);
+}
