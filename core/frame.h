@@ -268,4 +268,5 @@ void settle_bikes();
 
 // Screenshots: the next number, continuing after the largest "screenshot%u" data file.
 int screenshot_next_number();
+void screenshot_numbering_reset();  // tests: scan the data files again
 void take_screenshot(int width, int height);

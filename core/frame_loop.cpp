@@ -458,6 +458,8 @@ void frame_loop(VelkWindow *window) {
 // ---- screenshots ----
 static int s_next_screenshot = -1;
 
+void screenshot_numbering_reset() { s_next_screenshot = -1; }
+
 int screenshot_next_number() {
   if (s_next_screenshot < 0) {
     unsigned largest = 0;  // only the number has to match: .png names count too
