@@ -76,6 +76,8 @@ static void tether(dBodyID a, Vec3 pa_local, dBodyID b, Vec3 pb_local, float len
   soft_contact(&c, a, b);
 }
 
+float return_tether_length(int timer) { return 5 * clampf((timer - 128) / 384.0f, 0, 1); }
+
 void crashed_rider_step(Bike *b) {
   if (b->crash_timer <= 0) return;
   const BikeModel *m = b->model;
@@ -112,7 +114,7 @@ void crashed_rider_step(Bike *b) {
   Vec3 seat = m->rider_position - m->frame_position;
   if (b->crash_timer <= 511) {
     // Pulled back to the seat and upright as the count runs out.
-    float length = 5 * clampf((b->crash_timer - 128) / 384.0f, 0, 1);
+    float length = return_tether_length(b->crash_timer);
     tether(frame, seat, rider, Vec3{0, 0, 0}, length);
     tether(frame, seat + Vec3{-5, 10, 0}, rider, Vec3{-5, 10, 0}, length);
     tether(frame, seat + Vec3{5, 10, 0}, rider, Vec3{5, 10, 0}, length);

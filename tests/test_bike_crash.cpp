@@ -1,0 +1,209 @@
+// Collisions and crashes: part shapes on the ground, bike against bike, statues, the loose
+// rider and the recovery.
+#include "tests/test_bike_fixture.h"
+
+#include "render/model.h"
+#include "track/track.h"
+
+namespace {
+
+struct CrashTest : ::testing::Test {
+  BikeRig rig;
+  void SetUp() override {
+    bike_setup_reset();
+    set_crash_penalty_ticks(nullptr);
+    track_reset();
+    ode_message_count() = 0;
+    rig.make("crf450(2013)", make_field(6, 2, nullptr), 64, 0, 64);
+    rig.hold_upright = 0;
+    rig.full_step = 1;
+    ASSERT_NE(b()->shapes[RIDER_BODY], nullptr) << "collision shapes come with the starter data";
+  }
+  void TearDown() override {
+    rig.destroy();
+    track_reset();
+    set_crash_penalty_ticks(nullptr);
+    EXPECT_EQ(ode_message_count(), 0);
+  }
+  Bike *b() { return rig.bike; }
+};
+
+// Turns the rider body upside down with its centre `depth` ft below the top of its shape
+// touching the ground, moving at `speed` ft/s.
+void rider_upside_down_on_ground(Bike *b, float speed) {
+  dBodyID rider = b->bodies[RIDER_BODY];
+  dMatrix3 r;
+  dRFromAxisAndAngle(r, 0, 0, 1, M_PI);
+  dBodySetRotation(rider, r);
+  dBodySetPosition(rider, 64, 0.5, 64);
+  dBodySetLinearVel(rider, speed, 0, 0);
+}
+
+TEST_F(CrashTest, UpsideDownRiderOnTheGroundCrashesAboveFiveFeetPerSecond) {
+  struct Case {
+    float speed;
+    int crash;
+  } cases[] = {{6, 1}, {4, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.speed);
+    reset_racer(b());
+    translate_racer(b(), 64, 0, 64);
+    rider_upside_down_on_ground(b(), c.speed);
+    terrain_contact_pass(b(), rig.field);
+    dJointGroupEmpty(physics_contact_group());
+    EXPECT_EQ(b()->crash_timer > 0, c.crash);
+    EXPECT_EQ(b()->lap_spoiled, 1);  // the rider touched the ground
+  }
+}
+
+TEST_F(CrashTest, FrameOnTheGroundKeepsTheLapButTheSwingarmSpoilsIt) {
+  struct Case {
+    int body, spoiled;
+  } cases[] = {{FRAME_BODY, 0}, {SWINGARM_BODY, 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.body);
+    reset_racer(b());
+    translate_racer(b(), 64, 3, 64);  // everything in the air...
+    dBodySetPosition(b()->bodies[c.body], 64, 0.2, 64);  // ...but this part
+    EXPECT_TRUE(terrain_contact_pass(b(), rig.field));
+    dJointGroupEmpty(physics_contact_group());
+    EXPECT_EQ(b()->lap_spoiled, c.spoiled);
+  }
+}
+
+TEST_F(CrashTest, RecoveryAfter512TicksAtRestAndPenalties) {
+  translate_racer(b(), 64, 0, 64);
+  start_crash(b());
+  EXPECT_EQ(b()->crash_timer, 512);
+  EXPECT_EQ(dJointGetBody(b()->joints[RIDER_JOINT], 0), nullptr);
+  EXPECT_EQ(b()->controls.throttle, 0);
+  set_throttle(b(), 1);  // the rider is down
+  EXPECT_EQ(b()->controls.throttle, 0);
+  int t = 0;
+  while (b()->crash_timer > 0 && t < 128 * 30) {
+    rig.step();
+    t++;
+  }
+  printf("recovered after %d ticks (%.2f s)\n", t, t / 128.0);
+  EXPECT_EQ(b()->crash_timer, 0);
+  EXPECT_GE(t, 512);
+  EXPECT_LT(t, 512 + 128 * 4);  // the rider comes to rest within a few seconds
+  EXPECT_EQ(dJointGetBody(b()->joints[RIDER_JOINT], 0), b()->bodies[RIDER_BODY]);
+  // A second crash with the server's penalties lasts 128 ticks longer.
+  int penalty[CRASH_PENALTY_SLOTS];
+  for (int i = 0; i < CRASH_PENALTY_SLOTS; i++) penalty[i] = 128 * i;
+  set_crash_penalty_ticks(penalty);
+  start_crash(b());
+  EXPECT_EQ(b()->crash_timer, 512 + 128);
+  b()->crash_count = 40;
+  b()->crash_timer = 0;
+  start_crash(b());
+  EXPECT_EQ(b()->crash_timer, 512 + 128 * 15);
+}
+
+TEST(CrashRules, ReturnTetherLengths) {
+  EXPECT_FLOAT_EQ(return_tether_length(512), 5);
+  EXPECT_FLOAT_EQ(return_tether_length(320), 2.5f);
+  EXPECT_FLOAT_EQ(return_tether_length(128), 0);
+  EXPECT_FLOAT_EQ(return_tether_length(10), 0);
+}
+
+TEST_F(CrashTest, KnockBelowZeroPreventsCrashes) {
+  translate_racer(b(), 64, 0, 64);
+  b()->knock = -10;
+  dBodySetLinearVel(b()->bodies[RIDER_BODY], 40, 0, 0);  // 40 ft/s off the seat
+  check_crash(b(), 10);
+  EXPECT_EQ(b()->crash_timer, 0);
+  b()->knock = 0;
+  check_crash(b(), 10);
+  EXPECT_GT(b()->crash_timer, 0);
+}
+
+// Two bikes side by side facing each other, front wheels touching.
+struct TwoBikes : CrashTest {
+  Bike *other = nullptr;
+  void SetUp() override {
+    CrashTest::SetUp();
+    other = build_racer("crf450(2013)", 1, "2", nullptr, nullptr, nullptr, nullptr);
+  }
+  void TearDown() override {
+    free_racer(other);
+    CrashTest::TearDown();
+  }
+  // A faces -z at the origin of the field, B faces +z with its front wheel against A's.
+  void head_on(float speed_a, float speed_b) {
+    reset_racer(b());
+    reset_racer(other);
+    translate_racer(b(), 64, 0, 64);
+    rotate_racer(other, 0, 1, 0, (float)M_PI);
+    // A's front axle at z 65.11, B's 2.13 ft ahead of it: the tyres overlap by 0.2 ft.
+    translate_racer(other, 64, 0, 65.11f - 2.13f + 1.11f);
+    for (int i = 0; i < BIKE_BODY_COUNT; i++) {
+      dBodySetLinearVel(b()->bodies[i], 0, 0, -speed_a);
+      dBodySetLinearVel(other->bodies[i], 0, 0, speed_b);
+    }
+  }
+};
+
+TEST_F(TwoBikes, HeadOnKnocksBothAboveTenFeetPerSecond) {
+  struct Case {
+    float speed;
+    float knock;
+  } cases[] = {{12, 192}, {8, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.speed);
+    head_on(c.speed, c.speed);
+    b()->knock = other->knock = 0;
+    int bits = bike_contact_pass(b(), other, 0, 100);
+    dJointGroupEmpty(physics_contact_group());
+    EXPECT_TRUE(bits & PART_FRONT_WHEEL);
+    EXPECT_EQ(b()->knock, c.knock);
+    EXPECT_EQ(other->knock, c.knock);
+    EXPECT_EQ(b()->last_bike_contact_tick, 100);
+  }
+}
+
+TEST_F(TwoBikes, SecondContactInATickIsAPenaltyForce) {
+  head_on(0, 0);
+  int joints_before = dBodyGetNumJoints(b()->bodies[FRONT_WHEEL_BODY]);
+  ASSERT_TRUE(bike_contact_pass(b(), other, 0, 7));
+  int joints_first = dBodyGetNumJoints(b()->bodies[FRONT_WHEEL_BODY]);
+  EXPECT_GT(joints_first, joints_before);  // the first contact is a joint
+  for (int i = 0; i < BIKE_BODY_COUNT; i++) {
+    dBodySetForce(b()->bodies[i], 0, 0, 0);
+    dBodySetForce(other->bodies[i], 0, 0, 0);
+  }
+  ASSERT_TRUE(bike_contact_pass(b(), other, 0, 7));
+  EXPECT_EQ(dBodyGetNumJoints(b()->bodies[FRONT_WHEEL_BODY]), joints_first);  // no new joint
+  const dReal *f = dBodyGetForce(b()->bodies[FRONT_WHEEL_BODY]);
+  float force = (float)sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
+  EXPECT_GT(force, 0);
+  dJointGroupEmpty(physics_contact_group());
+}
+
+TEST_F(CrashTest, RiderHittingAStatueCrashesAbove20FeetPerSecond) {
+  // Without a loaded track the statue bins span an extent of 1 (all statues in the last
+  // bin); the field says the same so that the pass looks in the same bin.
+  rig.field->extent = 1;
+  struct Case {
+    float speed;
+    int crash;
+  } cases[] = {{21, 1}, {19, 0}};
+  int statue = create_statue(64, 0, 64, 0, nullptr, nullptr, "@tuffblock.shp");
+  ASSERT_GE(statue, 0);
+  ASSERT_NE(statue_at(statue)->shape, nullptr);
+  bin_statues();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.speed);
+    reset_racer(b());
+    translate_racer(b(), 64, 3, 70);  // the bike clear of the block...
+    dBodySetPosition(b()->bodies[RIDER_BODY], 64, 0.8, 64.5);  // ...the rider against it
+    dBodySetLinearVel(b()->bodies[RIDER_BODY], 0, 0, -c.speed);
+    object_contact_pass(b(), rig.field, 33);
+    dJointGroupEmpty(physics_contact_group());
+    EXPECT_EQ(b()->crash_timer > 0, c.crash);
+    EXPECT_EQ(statue_at(statue)->touch_tick, 33);
+  }
+}
+
+}  // namespace
