@@ -3,10 +3,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "bike/bike.h"
 #include "bike/bike_model.h"
@@ -298,7 +300,20 @@ static float grid_height(float x, float z) {
 
 void place_bike(Bike *bike, float x, float z, float yaw) {
   if (!bike) return;
+  // The build pose comes with a cleared race state; the gate crossings stay (a time-trial
+  // restart truncates them itself).
+  RacerTiming *t = bike->timing;
+  int count = t ? crossing_count(t) : 0;
+  std::vector<int32_t> kept((size_t)count);
+  int next = t ? t->next_gate : 0, finished = t ? t->finished : 0;
+  for (int i = 0; i < count; i++) kept[i] = crossing_tick(t, i);
   reset_racer(bike);
+  if (t && (count > 0 || next > 0)) {
+    for (int i = 0; i < count; i++)
+      if (kept[i] >= 0) store_crossing(t, i, kept[i]);
+    t->next_gate = next;
+    t->finished = finished;
+  }
   rotate_racer(bike, 0, 1, 0, yaw);
   translate_racer(bike, x, grid_height(x, z), z);
   // Raised until free; a bike buried under a statue gives up 100 ft up.

@@ -34,6 +34,7 @@ struct Options {
   const char *series = nullptr;
   int quiet = 0;
   int trace = 0;  // print slot 0 once a second
+  int full_physics = 0;  // scripted riders ride the bike's own physics and collisions
 };
 
 void usage() {
@@ -51,7 +52,9 @@ void usage() {
           "  --max-minutes M    give up after M simulated minutes (30)\n"
           "  --series NAME      run the next event of a points series (file or name)\n"
           "  --quiet            print only the results\n"
-          "  --trace            print where slot 0 is once a second\n");
+          "  --trace            print where slot 0 is once a second\n"
+          "  --full-physics     scripted riders ride the full bike physics and collisions\n"
+          "                     (by default a steadying hand keeps them upright)\n");
 }
 
 int parse_int(const char *text, int low, int high, int *out) {
@@ -103,6 +106,8 @@ int parse_options(int argc, char **argv, Options *o) {
     } else if (!strcmp(a, "--series")) {
       if (!need()) return 0;
       o->series = argv[++i];
+    } else if (!strcmp(a, "--full-physics")) {
+      o->full_physics = 1;
     } else if (!strcmp(a, "--trace")) {
       o->trace = 1;
     } else if (!strcmp(a, "--quiet")) {
@@ -168,14 +173,15 @@ void scripted_rider(Racer *racer, int slot) {
   stuck[slot] = speed < 3 ? stuck[slot] + 1 : 0;
   if (stuck[slot] >= 512 && g) {
     stuck[slot] = 0;
-    place_bike(bike, (float)p[0], (float)p[2], std::atan2(-(g->x - (float)p[0]), -(g->z - (float)p[2])));
+    place_bike(bike, (float)p[0], (float)p[2],
+               std::atan2(-(g->x - (float)p[0]), -(g->z - (float)p[2])));
   }
 }
 
 // ---------------------------------------------------------------------------------------
-// Interim physics: the wheels on the ground, a hand that keeps the frame from falling over,
-// and the force laws that exist. Replaced by the bike's own collision pass and physics step
-// when they land.
+// The steadying hand of the scripted riders: wheels on the ground, the frame held from
+// falling over, the bars following the steer control, and the suspension and drivetrain
+// laws. A scripted rider is no match for the full rider model; robots ride that.
 // ---------------------------------------------------------------------------------------
 int interim_contact_pass(Bike *bike) {
   const Terrain *t = terrain_current();
@@ -250,8 +256,10 @@ int main(int argc, char **argv) {
   SessionHooks hooks = {};
   hooks.auto_pilot_tick = scripted_rider;
   hooks.human_controls = scripted_rider;
-  hooks.object_contact_pass = interim_contact_pass;
-  hooks.physics_step = interim_physics_step;
+  if (!o.full_physics) {
+    hooks.object_contact_pass = interim_contact_pass;
+    hooks.physics_step = interim_physics_step;
+  }
   set_session_hooks(&hooks);
   session_options()->practice = o.practice;
   scan_series();
