@@ -1,8 +1,18 @@
-// Fuzz target: the image readers (PNG, PPM, PGM, the predictive form) and the 16-bit grey PNG.
+// Fuzz target: the image readers (PNG, PPM, PGM, the predictive form), the 16-bit grey PNG,
+// and texture files through the texture manager (animated .seq files, links).
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 
+#include <string>
+
+#include "core/frame.h"
 #include "render/texture.h"
+
+static std::string s_path;
+static void cleanup() { unlink(s_path.c_str()); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   image_set_max_pixels(size_t(1) << 20);
@@ -16,5 +26,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   uint16_t *grey;
   int w, h;
   if (image_decode_png_grey16(data, size, &grey, &w, &h)) free(grey);
+  // Whole texture files; names inside them are opened as they stand, so none with a '/'.
+  if (size >= 4 && (!memcmp(data, "ANIM", 4) || !memcmp(data, "LINK", 4)) && !memchr(data, '/', size)) {
+    if (s_path.empty()) {
+      s_path = "/tmp/dvfuzz_texture_" + std::to_string(getpid());
+      atexit(cleanup);
+    }
+    FILE *f = fopen(s_path.c_str(), "wb");
+    if (!f) abort();
+    fwrite(data, 1, size, f);
+    fclose(f);
+    uint32_t id = texture_load(s_path.c_str());
+    texture_animation_start(id, 0);
+    texture_animation_step(1000);
+    texture_reset_for_tests();
+    message_log_clear();
+  }
   return 0;
 }
