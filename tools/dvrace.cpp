@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bike/bike.h"
 #include "bike/bike_local.h"
@@ -15,6 +16,7 @@
 #include "files/files.h"
 #include "platform/velk.h"
 #include "race/race.h"
+#include "robot/robot.h"
 #include "terrain/terrain.h"
 #include "track/track.h"
 
@@ -35,6 +37,7 @@ struct Options {
   int quiet = 0;
   int trace = 0;  // print slot 0 once a second
   int full_physics = 0;  // scripted riders ride the bike's own physics and collisions
+  const char *riders = "gates";  // gates, line or robots
 };
 
 void usage() {
@@ -53,7 +56,11 @@ void usage() {
           "  --series NAME      run the next event of a points series (file or name)\n"
           "  --quiet            print only the results\n"
           "  --trace            print where slot 0 is once a second\n"
-          "  --full-physics     scripted riders ride the full bike physics and collisions\n"
+          "  --riders KIND      who rides the robots' bikes (gates):\n"
+          "                     gates   scripted riders aiming at the next timing gate\n"
+          "                     line    scripted riders following the track's racing_line\n"
+          "                     robots  the auto pilot on the track's learnt lines\n"
+          "  --full-physics     gate riders ride the full bike physics and collisions\n"
           "                     (by default a steadying hand keeps them upright)\n");
 }
 
@@ -106,6 +113,13 @@ int parse_options(int argc, char **argv, Options *o) {
     } else if (!strcmp(a, "--series")) {
       if (!need()) return 0;
       o->series = argv[++i];
+    } else if (!strcmp(a, "--riders")) {
+      if (!need()) return 0;
+      o->riders = argv[++i];
+      if (strcmp(o->riders, "gates") && strcmp(o->riders, "line") && strcmp(o->riders, "robots")) {
+        fprintf(stderr, "dvrace: unknown riders '%s'\n", o->riders);
+        return 0;
+      }
     } else if (!strcmp(a, "--full-physics")) {
       o->full_physics = 1;
     } else if (!strcmp(a, "--trace")) {
@@ -215,6 +229,47 @@ void interim_physics_step(Bike *bike, int tick) {
   brake_step(bike);
 }
 
+// ---------------------------------------------------------------------------------------
+// Line riders: the track's designed racing line ("<dir>/racing_line": the lap, and
+// "<dir>-start" from behind the gate into the lap), ridden by the auto pilot's route
+// follower over the full physics.
+// ---------------------------------------------------------------------------------------
+int read_racing_line(const char *dir, const std::string &id, std::vector<LinePoint> *out) {
+  std::string name = std::string("@") + dir + "/racing_line";
+  DataFile *f = datafile_open(name.c_str(), "rb");
+  if (!f) return 0;
+  char line[256], word[128];
+  bool in = false;
+  while (datafile_gets(f, line, sizeof line)) {
+    if (line[0] == '#') continue;
+    if (!strncmp(line, "racing_line ", 12)) {
+      in = sscanf(line, "racing_line %127s", word) == 1 && id == word;
+      continue;
+    }
+    float along, x, y, z, speed;
+    int flag;
+    if (in && sscanf(line, "%f %f %f %f %f %d", &along, &x, &y, &z, &speed, &flag) == 6)
+      out->push_back(LinePoint{x, y, z, speed, 0});
+  }
+  datafile_close(f);
+  return !out->empty();
+}
+
+// The route of every robot: the start chute, then the lap as often as the race can last.
+int set_line_routes(int laps) {
+  std::vector<LinePoint> lap, route;
+  const char *dir = track_directory();
+  if (!read_racing_line(dir, dir, &lap)) return 0;
+  read_racing_line(dir, std::string(dir) + "-start", &route);
+  for (int i = 0; i < laps; i++) route.insert(route.end(), lap.begin(), lap.end());
+  for (int slot = 0; slot < racer_count(); slot++) {
+    Racer *r = racer_at(slot);
+    if (r->bike && r->kind != RACER_REMOTE)
+      set_robot_route(slot, route.data(), (int)route.size(), 0, 0);
+  }
+  return 1;
+}
+
 Series *find_series(const char *name) {
   for (int i = 0; i < series_count(); i++) {
     Series *s = series_at(i);
@@ -254,13 +309,21 @@ int main(int argc, char **argv) {
   physics_world_create();
   racer_table_reset();
   SessionHooks hooks = {};
-  hooks.auto_pilot_tick = scripted_rider;
-  hooks.human_controls = scripted_rider;
-  if (!o.full_physics) {
-    hooks.object_contact_pass = interim_contact_pass;
-    hooks.physics_step = interim_physics_step;
+  int gates = !strcmp(o.riders, "gates"), line = !strcmp(o.riders, "line");
+  if (gates) {
+    hooks.auto_pilot_tick = scripted_rider;
+    hooks.human_controls = scripted_rider;
+    if (!o.full_physics) {
+      hooks.object_contact_pass = interim_contact_pass;
+      hooks.physics_step = interim_physics_step;
+    }
+  } else if (line) {
+    hooks.auto_pilot_tick = ride_route;
+    hooks.human_controls = ride_route;
   }
   set_session_hooks(&hooks);
+  robot_set_options(0, 0);
+  if (!strcmp(o.riders, "robots")) robot_install_hooks();
   session_options()->practice = o.practice;
   scan_series();
 
@@ -295,6 +358,10 @@ int main(int argc, char **argv) {
     return 1;
   }
   const SessionClock *c = session_clock();
+  if (line && !set_line_routes(c->duration ? o.minutes * 2 + c->extra_laps + 2 : c->extra_laps + 2)) {
+    fprintf(stderr, "dvrace: the track '%s' has no racing_line\n", track_directory());
+    return 1;
+  }
   if (!o.quiet) {
     char length[64];
     race_length_text(length, sizeof length, c->duration, c->extra_laps);
