@@ -4,6 +4,8 @@
 
 #include <x86intrin.h>
 
+#include <ctime>
+
 #include <algorithm>
 #include <vector>
 #include <cmath>
@@ -144,6 +146,146 @@ void BM_BikeTick(benchmark::State &state) {
   dCloseODE();
 }
 BENCHMARK(BM_BikeTick)->Iterations(128 * 64)->Repetitions(3);
+
+// Puts bike k of a field at the starting gate: one per gate piece.
+void place_in_grid(Terrain *terrain, Bike *bike, int k) {
+  reset_racer(bike);
+  int pieces = start_gate_count();
+  float x = terrain->extent / 2 + 4 * k, z = terrain->extent / 2, angle = 0;
+  int row = 0;
+  if (pieces > 0) {
+    const StartGatePiece *p = start_gate_piece(k % pieces);
+    x = p->x, z = p->z, angle = p->angle;
+    row = k / pieces;
+  }
+  // 15 ft past the gate pieces (the gate stays up in a benchmark), rows 10 ft apart.
+  float along = -15 + 10 * row;
+  rotate_racer(bike, 0, 1, 0, angle);
+  translate_racer(bike, x + along * sinf(angle), 0, z + along * cosf(angle));
+  float lift = 0;
+  for (dBodyID w : {bike->bodies[FRONT_WHEEL_BODY], bike->bodies[REAR_WHEEL_BODY]}) {
+    Vec3 p = body_position(w);
+    lift = fmaxf(lift, terrain_height(terrain, p.x, p.z) + 0.05f);
+  }
+  translate_racer(bike, 0, lift, 0);
+}
+
+// One racer's whole tick as the game runs it (ground and statue collisions, world step, the
+// racer's physics step with its assists) against the bare world step, in the same loop.
+void BM_RacerTick(benchmark::State &state) {
+  dInitODE2(0);
+  physics_world_create();
+  Terrain *terrain = load_practice();
+  if (!terrain) {
+    state.SkipWithError("practice track not found (build the starter data)");
+    physics_world_destroy();
+    dCloseODE();
+    return;
+  }
+  Bike *b = build_racer("crf450(2013)", 0, "1", nullptr, nullptr, nullptr, nullptr);
+  std::vector<double> whole, step;
+  double speed = 0;
+  int tick = 0;
+  for (auto _ : state) {
+    if (tick % (128 * 16) == 0) {
+      place_in_grid(terrain, b, 0);
+      b->setup_flags |= SETUP_AUTO_SHIFT | SETUP_STOP_WHEELIES;
+      b->controls.clutch = 1;
+    }
+    b->controls.throttle = (tick / 256) % 2 ? 0.6f : 0.3f;
+    double t0 = cycles();
+    object_contact_pass(b, terrain, tick);
+    double t1 = cycles();
+    dWorldStep(physics_world(), TICK);
+    double t2 = cycles();
+    dJointGroupEmpty(physics_contact_group());
+    tick++;
+    BikeStep st = {terrain, tick, 0, 1, 0, Vec3{0, 0, 0}};
+    physics_step(b, &st);
+    double t3 = cycles();
+    whole.push_back(t3 - t0);
+    step.push_back(t2 - t1);
+    speed += body_speed(b->bodies[FRAME_BODY]);
+  }
+  double w = median(&whole), st = median(&step);
+  state.counters["tick_kcycles"] = w / 1000;
+  state.counters["world_step_kcycles"] = st / 1000;
+  state.counters["ratio"] = w / st;
+  state.counters["mean_speed"] = speed / tick;
+  free_racer(b);
+  physics_world_destroy();
+  track_unload();
+  dCloseODE();
+}
+BENCHMARK(BM_RacerTick)->Iterations(128 * 64)->Repetitions(3);
+
+// Forty bikes leaving the start together: every racer's collisions with the ground, statues
+// and the bikes near it, one world step, every racer's physics step. Reported as simulated
+// seconds per second of this thread's CPU time (the goal: at least 20).
+void BM_FortyBikes(benchmark::State &state) {
+  dInitODE2(0);
+  physics_world_create();
+  Terrain *terrain = load_practice();
+  if (!terrain) {
+    state.SkipWithError("practice track not found (build the starter data)");
+    physics_world_destroy();
+    dCloseODE();
+    return;
+  }
+  const int count = 40;
+  std::vector<Bike *> bikes;
+  for (int k = 0; k < count; k++) {
+    Bike *b = build_racer("crf450(2013)", k, "1", nullptr, nullptr, nullptr, nullptr);
+    place_in_grid(terrain, b, k);
+    b->setup_flags |= SETUP_AUTO_SHIFT | SETUP_STOP_WHEELIES;
+    bikes.push_back(b);
+  }
+  int tick = 0;
+  timespec c0, c1;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+  double phase[4] = {0, 0, 0, 0};  // cycles: ground and statues, bike pairs, step, racers
+  for (auto _ : state) {
+    double p0 = cycles();
+    for (Bike *b : bikes) object_contact_pass(b, terrain, tick);
+    double p1 = cycles();
+    for (int i = 0; i < count; i++)
+      for (int j = i + 1; j < count; j++) {
+        Vec3 d = body_position(bikes[i]->bodies[FRAME_BODY]) -
+                 body_position(bikes[j]->bodies[FRAME_BODY]);
+        if (v3_len2(d) < 100) bike_contact_pass(bikes[i], bikes[j], 0, tick);
+      }
+    double p2 = cycles();
+    dWorldStep(physics_world(), TICK);
+    dJointGroupEmpty(physics_contact_group());
+    double p3 = cycles();
+    tick++;
+    BikeStep st = {terrain, tick, 0, 1, 0, Vec3{0, 0, 0}};
+    for (int k = 0; k < count; k++) {
+      Bike *b = bikes[k];
+      b->controls.clutch = 1;
+      b->controls.throttle = 0.5f + 0.01f * (k % 8);
+      physics_step(b, &st);
+    }
+    double p4 = cycles();
+    phase[0] += p1 - p0, phase[1] += p2 - p1, phase[2] += p3 - p2, phase[3] += p4 - p3;
+  }
+  double all = phase[0] + phase[1] + phase[2] + phase[3];
+  state.counters["share_ground"] = phase[0] / all;
+  state.counters["share_pairs"] = phase[1] / all;
+  state.counters["share_step"] = phase[2] / all;
+  state.counters["share_racers"] = phase[3] / all;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+  double cpu = (c1.tv_sec - c0.tv_sec) + (c1.tv_nsec - c0.tv_nsec) * 1e-9;
+  double fastest = 0;
+  for (Bike *b : bikes) fastest = fmax(fastest, body_speed(b->bodies[FRAME_BODY]));
+  state.counters["times_real_time"] = tick * TICK / cpu;
+  state.counters["fastest_ft_s"] = fastest;
+  for (Bike *b : bikes) free_racer(b);
+  physics_world_destroy();
+  track_unload();
+  dCloseODE();
+}
+BENCHMARK(BM_FortyBikes)->Iterations(128 * 10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -162,8 +162,29 @@ int sphere_vs_terrain(const Terrain *t, Vec3 c, float radius, Vec3 *point, Vec3 
   return 1;
 }
 
+// Highest height sample in the cells a sphere at c of radius rho can reach (the triangles
+// never rise above their corners).
+static float highest_ground(const Terrain *t, Vec3 c, float rho) {
+  float s = t->spacing;
+  int n = t->samples;
+  int i0 = (int)floorf((c.x - rho) / s), i1 = (int)ceilf((c.x + rho) / s);
+  int j0 = (int)floorf((c.z - rho) / s), j1 = (int)ceilf((c.z + rho) / s);
+  float top = -INFINITY;
+  for (int j = j0; j <= j1; j++) {
+    int cj = j < 0 ? 0 : (j > n - 1 ? n - 1 : j);
+    for (int i = i0; i <= i1; i++) {
+      int ci = i < 0 ? 0 : (i > n - 1 ? n - 1 : i);
+      top = fmaxf(top, t->heights[cj * n + ci]);
+    }
+  }
+  return top;
+}
+
 int shape_vs_terrain(Shape *shape, dBodyID body, Vec3 position, const float r[9],
                      const Terrain *terrain) {
+  // A part whose bounding sphere clears every ground sample under it cannot touch.
+  float rho = shape->bounding_radius;
+  if (position.y - rho > highest_ground(terrain, position, rho)) return 0;
   place_shape(shape, position, r);
   int touched = 0;
   for (int i = 0; i < shape->count; i++) {
