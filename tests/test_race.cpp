@@ -313,6 +313,29 @@ TEST_F(Session, TimeTrialLapJudging) {
   EXPECT_EQ(session_clock()->last_lap, 0);
 }
 
+// The gate stays up until the start tick, then falls by 8 tick lengths per tick; the
+// pieces' statues tilt with it about their own x axis.
+TEST_F(Session, StartingGateDrops) {
+  int lineup[MAX_RACERS] = {LINEUP_ROBOT};
+  ASSERT_EQ(start(lineup), 1);
+  ASSERT_GT(start_gate_count(), 0);
+  const StartGatePiece *p = start_gate_piece(0);
+  ASSERT_GE(p->statue, 0);
+  const Statue *st = statue_at(p->statue);
+  int32_t start_tick = session_clock()->start_tick;
+  while (session_clock()->tick < start_tick) run_tick();
+  EXPECT_FLOAT_EQ(p->drop_angle, 1.0f);
+  float base[9];
+  object_orientation(base, st->x, st->z, st->heading);
+  EXPECT_NEAR(st->orientation[0], base[0], 1e-6);  // the x axis stays
+  EXPECT_GT(std::fabs(st->orientation[4] - base[4]), 0.1f);  // the y axis is tilted
+  for (int i = 0; i < 8; i++) run_tick();
+  EXPECT_NEAR(p->drop_angle, 1 - 7 * 8 / 128.0f, 1e-5);
+  for (int i = 0; i < 20; i++) run_tick();
+  EXPECT_FLOAT_EQ(p->drop_angle, 0.0f);
+  for (int k = 0; k < 9; k++) EXPECT_NEAR(st->orientation[k], base[k], 1e-5) << k;
+}
+
 TEST_F(Session, UnknownTrackLeavesNoSession) {
   track_select("no_such_track", nullptr);
   int lineup[MAX_RACERS] = {LINEUP_ROBOT};
