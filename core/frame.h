@@ -196,6 +196,8 @@ struct FrameEventSource {
   void *user;
 };
 
+struct VelkWindow;
+
 // Calls out of the loop into modules that draw, play sound or run menus. Null members
 // are skipped (headless runs and tests).
 struct FrameHooks {
@@ -215,6 +217,8 @@ struct FrameHooks {
   void (*terrain_frame)();
   // Waits for the frame's GL work to finish (--glfinish).
   void (*finish)();
+  // After every pass of the loop on a window (tests drive the game through it).
+  void (*after_pass)(VelkWindow *window);
 };
 void frame_set_hooks(const FrameHooks *hooks);
 

@@ -451,8 +451,8 @@ static void clock_sleep(void *, double seconds) {
 void frame_loop(VelkWindow *window) {
   FrameClock clock{clock_now, clock_sleep, nullptr};
   s_loop.timing.last = velk_clock_seconds();
-  while (frame_pass(window, &clock)) {
-  }
+  while (frame_pass(window, &clock))
+    if (s_hooks.after_pass) s_hooks.after_pass(window);
 }
 
 // ---- screenshots ----

@@ -14,6 +14,11 @@ struct GameRenderHooks {
 };
 void game_set_render_hooks(const GameRenderHooks *hooks);
 
+// Called after every pass of the game's frame loop (tests drive the game through it);
+// null removes it.
+struct VelkWindow;
+void game_set_pass_hook(void (*hook)(VelkWindow *window));
+
 // Installs the session's hooks into the bike, robot and sound modules: what the game,
 // the tools and the tests use to run races headless or not.
 void game_install_session_hooks();

@@ -30,7 +30,10 @@ static struct {
   DataFile *audio_file;
   AxisHandle *cursor_x, *cursor_y;
   bool ode_started;
+  void (*after_pass)(VelkWindow *window);
 } s_game;
+
+void game_set_pass_hook(void (*hook)(VelkWindow *window)) { s_game.after_pass = hook; }
 
 void game_set_render_hooks(const GameRenderHooks *hooks) {
   s_game.render = hooks ? *hooks : GameRenderHooks{};
@@ -173,6 +176,7 @@ int game_run_windowed() {
   fh.sound_frame = sound_frame;
   fh.audio_block = audio_block;
   fh.finish = s_game.render.finish;
+  fh.after_pass = s_game.after_pass;
   frame_set_hooks(&fh);
 
   // 29. The rigid-body world: y up, lengths in feet.

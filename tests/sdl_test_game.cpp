@@ -1,0 +1,215 @@
+// The game itself under SDL's offscreen driver: the windowed start-up on the starter track,
+// a bike ridden from SDL key events, the orderly exit writing the configuration, and the
+// P6 frames of --record-video.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bike/bike.h"
+#include "core/core.h"
+#include "core/frame.h"
+#include "core/game.h"
+#include "race/race.h"
+#include "render/glcaps.h"
+#include "render/render.h"
+
+namespace {
+
+std::string make_home(const char *tag) {
+  std::string home = std::string("/tmp/dv_sdl_game_") + tag + "_" + std::to_string(getpid());
+  (void)system(("rm -rf " + home + " && mkdir -p " + home + "/Dirtvane").c_str());
+  // A small window rather than the desktop's size.
+  std::ofstream(home + "/Dirtvane/config") << "video_mode=Windowed\n";
+  return home;
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+void push_key(SDL_Scancode sc, bool down) {
+  SDL_Event e = {};
+  e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+  e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+  e.key.keysym.scancode = sc;
+  SDL_PushEvent(&e);
+}
+
+// ---- the ride: what the pass hook saw ----
+struct Ride {
+  int passes = 0;
+  int stage = 0;  // 0 before the throttle, 1 throttle held, 2 steering left, 3 done
+  Vec3 start, turn_start, end;  // ft, frame body
+  Vec3 heading_before, heading_after;  // horizontal forward axis
+  int32_t turn_tick = 0;
+} g_ride;
+
+Vec3 frame_position(const Bike *b) {
+  const dReal *p = dBodyGetPosition(b->bodies[FRAME_BODY]);
+  return vec3((float)p[0], (float)p[1], (float)p[2]);
+}
+Vec3 frame_heading(const Bike *b) {
+  const dReal *r = dBodyGetRotation(b->bodies[FRAME_BODY]);
+  return vec3_normalize(vec3(-(float)r[2], 0, -(float)r[10]));  // bikes face -z
+}
+
+void ride_pass(VelkWindow *) {
+  Ride &r = g_ride;
+  r.passes++;
+  Racer *racer = racer_at(0);
+  const SessionClock *c = session_clock();
+  if (!session_active() || !racer || !racer->bike || r.passes > 20000) {
+    frame_request_quit();
+    return;
+  }
+  Bike *b = racer->bike;
+  if (r.stage == 0) {
+    r.start = frame_position(b);
+    push_key(SDL_SCANCODE_X, true);  // throttle
+    r.stage = 1;
+  } else if (r.stage == 1 && c->tick > c->start_tick + 2 * 128) {
+    r.turn_start = frame_position(b);
+    r.heading_before = frame_heading(b);
+    r.turn_tick = c->tick;
+    push_key(SDL_SCANCODE_LEFT, true);
+    r.stage = 2;
+  } else if (r.stage == 2 && c->tick > r.turn_tick + 3 * 128) {
+    r.end = frame_position(b);
+    r.heading_after = frame_heading(b);
+    push_key(SDL_SCANCODE_X, false);
+    push_key(SDL_SCANCODE_LEFT, false);
+    r.stage = 3;
+    frame_request_quit();
+  }
+}
+
+TEST(Game, RiddenFromTheKeyboardThenAnOrderlyExit) {
+  std::string home = make_home("ride");
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
+  GameRenderHooks render{};
+  render.gl_capabilities = gl_capabilities;
+  render.log_capabilities = gl_log_capabilities;
+  render.build_shaders = shaders_build;
+  render.init_state = render_init_state;
+  render.draw_view = render_view;
+  render.read_pixels = render_read_pixels;
+  render.finish = render_finish;
+  game_set_render_hooks(&render);
+  game_set_pass_hook(ride_pass);
+  // --warp runs 100 ticks a frame, so the gate drop and the ride take no real waiting.
+  const char *args[] = {"dirtvane", "--track", "rabbithill", "--nosound", "--warp",
+                        "--width",  "160",     "--height",   "120"};
+  std::vector<char *> argv;
+  for (const char *a : args) argv.push_back(const_cast<char *>(a));
+  argv.push_back(nullptr);
+  EXPECT_EQ(game_main((int)argv.size() - 1, argv.data()), 0);
+  game_set_pass_hook(nullptr);
+
+  ASSERT_EQ(g_ride.stage, 3) << "the ride did not finish in " << g_ride.passes << " passes";
+  float ridden = vec3_length(g_ride.turn_start - g_ride.start);
+  EXPECT_GT(ridden, 20.0f) << "two seconds of throttle after the gate drop";
+  // Left key with the default reversed steering: a turn to the rider's left.
+  Vec3 left = vec3_cross(vec3(0, 1, 0), g_ride.heading_before);
+  float turned = std::acos(std::min(1.0f, vec3_dot(g_ride.heading_before, g_ride.heading_after)));
+  EXPECT_GT(turned, 0.2f) << "heading changed by " << turned << " rad";
+  EXPECT_GT(vec3_dot(g_ride.heading_after, left), 0.0f) << "turned right, not left";
+
+  // The orderly exit released the bikes and wrote the configuration.
+  std::string log = read_file(home + "/Dirtvane/lastlog.txt");
+  EXPECT_NE(log.find("Finished deallocating bikes"), std::string::npos);
+  std::string config = read_file(home + "/Dirtvane/config");
+  EXPECT_NE(config.find("video_mode=Windowed"), std::string::npos);
+  EXPECT_NE(config.find("throttle_key="), std::string::npos);
+  (void)system(("rm -rf " + home).c_str());
+}
+
+// Reads exactly n bytes; false at the end of the stream.
+bool read_exact(int fd, unsigned char *out, size_t n) {
+  while (n > 0) {
+    ssize_t got = read(fd, out, n);
+    if (got <= 0) return false;
+    out += got;
+    n -= (size_t)got;
+  }
+  return true;
+}
+
+// The header "P6\n%d %d\n255\n", read a byte at a time.
+bool read_p6_header(int fd, int *w, int *h) {
+  std::string header;
+  int lines = 0;
+  unsigned char ch;
+  while (lines < 3 && header.size() < 64) {
+    if (!read_exact(fd, &ch, 1)) return false;
+    header += (char)ch;
+    if (ch == '\n') lines++;
+  }
+  int max = 0;
+  char tail = 0;
+  return sscanf(header.c_str(), "P6\n%d %d\n%d%c", w, h, &max, &tail) == 4 && max == 255 &&
+         tail == '\n' && header.rfind("P6\n", 0) == 0;
+}
+
+TEST(Game, RecordVideoWritesWellFormedP6Frames) {
+  std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
+  if (access(binary.c_str(), X_OK) != 0) GTEST_SKIP() << "the game is not built: " << binary;
+  std::string home = make_home("video");
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
+    execl(binary.c_str(), "dirtvane", "--track", "rabbithill", "--nosound", "--record-video",
+          "--width", "96", "--height", "64", (char *)nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  std::vector<unsigned char> pixels;
+  int frames = 0;
+  for (; frames < 5; frames++) {
+    int w = 0, h = 0;
+    ASSERT_TRUE(read_p6_header(out[0], &w, &h)) << "frame " << frames;
+    EXPECT_EQ(w, 96);
+    EXPECT_EQ(h, 64);
+    pixels.resize((size_t)w * h * 3);
+    ASSERT_TRUE(read_exact(out[0], pixels.data(), pixels.size())) << "frame " << frames;
+  }
+  // Until the scene is drawn a frame is the sky colour, top to bottom.
+  EXPECT_NEAR(pixels[0], 50, 1);
+  EXPECT_NEAR(pixels[1], 153, 1);
+  EXPECT_NEAR(pixels[2], 204, 1);
+  kill(pid, SIGTERM);
+  unsigned char drain[65536];
+  while (read(out[0], drain, sizeof drain) > 0) {
+  }
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(read_file(home + "/Dirtvane/config").find("video_mode=Windowed"), std::string::npos)
+      << "SIGTERM takes the orderly exit, which writes the configuration";
+  (void)system(("rm -rf " + home).c_str());
+}
+
+}  // namespace
