@@ -16,6 +16,7 @@
 #include "files/config.h"
 #include "files/files.h"
 #include "platform/velk.h"
+#include "race/demo.h"
 #include "race/race_local.h"
 #include "render/model.h"
 #include "render/texture.h"
@@ -535,7 +536,7 @@ int start_session(const int *lineup, int playback, int record, int32_t duration,
     codes[i] = s.clock.time_trial ? (i == 0 ? LINEUP_HUMAN : LINEUP_EMPTY) : lineup[i];
   int any = 0;
   for (int i = 0; i < MAX_RACERS; i++) any |= codes[i] != LINEUP_EMPTY;
-  if (!any && !playback) codes[0] = LINEUP_ROBOT;
+  if (!any && !(playback && demo_racer_count() > 0)) codes[0] = LINEUP_ROBOT;
   s.clock.viewed_slot = 0;
   for (int i = 0; i < MAX_RACERS; i++)
     if (codes[i] != LINEUP_EMPTY) {
