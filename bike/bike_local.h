@@ -87,6 +87,8 @@ Vec3 clean_ground_normal(Vec3 n);
 // The two upward-facing triangles of terrain cell (i, j), split as the height sampling
 // splits it; indices are clamped to the grid.
 void terrain_cell_triangles(const Terrain *terrain, int i, int j, Vec3 tris[2][3]);
+// The stability assists' torque under a knock counter.
+float knocked_assist(float assist, float knock);
 // Length (ft) of the tethers that pull a thrown rider back to the seat at a crash timer.
 float return_tether_length(int timer);
 // Contact stiffness and damping of a tyre at a depth (ft).

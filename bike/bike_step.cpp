@@ -164,14 +164,7 @@ void stability_controller(Bike *b, const BikeStep *st) {
     }
   }
 
-  // A rider who rams others loses the assists, and past 192 they turn against him.
-  float knock = b->knock;
-  if (knock > 192)
-    ta = -clampf((knock - 192) / 64, 0, 1) * ta;
-  else if (knock > 0) {
-    float cap = 200 * (192 - knock) / 192;
-    ta = clampf(ta, -cap, cap);
-  }
+  ta = knocked_assist(ta, b->knock);
   float t = clampf((ta + td) * 1.5f, tmin, tmax);
   apply_steering_torque(b, t);
 
@@ -331,6 +324,16 @@ void dab_assist(Bike *b, const BikeStep *st) {
 }
 
 }  // namespace
+
+// A rider who rams others loses the assists, and past 192 they turn against him.
+float knocked_assist(float ta, float knock) {
+  if (knock > 192) return -clampf((knock - 192) / 64, 0, 1) * ta;
+  if (knock > 0) {
+    float cap = 200 * (192 - knock) / 192;
+    return clampf(ta, -cap, cap);
+  }
+  return ta;
+}
 
 void physics_step(Bike *b, const BikeStep *st) {
   dBodyID frame = b->bodies[FRAME_BODY];

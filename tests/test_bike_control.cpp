@@ -141,4 +141,87 @@ TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
   }
 }
 
+TEST(ControlRules, KnockWeakensThenReversesTheAssists) {
+  EXPECT_EQ(knocked_assist(150, 0), 150);
+  EXPECT_EQ(knocked_assist(150, 96), 100);
+  EXPECT_EQ(knocked_assist(-150, 96), -100);
+  EXPECT_EQ(knocked_assist(150, 256), -150);
+  EXPECT_EQ(knocked_assist(150, 224), -75);
+}
+
+TEST_F(ControlTest, RollSignAndKnockDecay) {
+  translate_racer(b(), 2048, 0, 2048);
+  dMatrix3 r;
+  dRFromAxisAndAngle(r, 0, 0, 1, -0.3);  // right side down
+  dBodySetRotation(b()->bodies[FRAME_BODY], r);
+  EXPECT_NEAR(roll_angle(b()->bodies[FRAME_BODY]), -0.3f, 1e-5);
+  reset_racer(b());
+  translate_racer(b(), 2048, 0, 2048);
+  b()->knock = 3.5f;
+  rig.step();
+  EXPECT_EQ(b()->knock, 2.5f);
+  b()->knock = 0.5f;
+  rig.step();
+  EXPECT_EQ(b()->knock, 0);
+  b()->knock = -600;
+  rig.step();
+  EXPECT_EQ(b()->knock, -599);
+}
+
+TEST_F(ControlTest, DabAtStandstillBrakesForTheTickOnly) {
+  translate_racer(b(), 2048, 0, 2048);
+  b()->setup_flags |= SETUP_AUTO_DAB;
+  rig.run(256);  // settle
+  rig.step();
+  // Both wheels down, throttle shut: the brakes were applied for this tick's motors...
+  EXPECT_EQ(dJointGetHingeParam(b()->joints[FRONT_AXLE_JOINT], dParamFMax), 250);
+  EXPECT_EQ(dJointGetHingeParam(b()->joints[REAR_AXLE_JOINT], dParamFMax), 250);
+  // ...and the rider's own controls are as they were.
+  EXPECT_EQ(b()->controls.front_brake, 0);
+  EXPECT_EQ(b()->controls.rear_brake, 0);
+  EXPECT_EQ(b()->controls.dab, 0);
+  EXPECT_GT(b()->dab_extension, 0);
+  EXPECT_LT(rig.speed(), 0.25f);
+}
+
+TEST_F(ControlTest, BackUpPushesBackwardInPulses) {
+  translate_racer(b(), 2048, 0, 2048);
+  rig.run(64);
+  Vec3 p0 = rig.position();
+  float fastest = 0;
+  for (int t = 0; t < 128 * 3; t++) {
+    b()->controls.back_up = 1;
+    rig.step();
+    fastest = fmaxf(fastest, (float)dBodyGetLinearVel(b()->bodies[FRAME_BODY])[2]);
+  }
+  float moved = rig.position().z - p0.z;  // backward is +z
+  printf("back up: %.2f ft back in 3 s, fastest %.2f ft/s\n", moved, fastest);
+  EXPECT_GT(moved, 1);
+  EXPECT_LT(fastest, 4.5f);
+  EXPECT_EQ(b()->crash_timer, 0);
+}
+
+TEST_F(ControlTest, LandingDampingFallsOffAfterTouchdown) {
+  translate_racer(b(), 2048, 0, 3000);
+  player_setup(b(), 100, 0);
+  for (int t = 0; t < 128 * 3; t++) {
+    hold_speed(b(), 30);
+    tick();
+  }
+  translate_racer(b(), 0, 3, 0);  // a jump
+  int landed = -1;
+  for (int t = 0; t < 256; t++) {
+    hold_speed(b(), 30);
+    tick();
+    if (b()->front.depth <= 0) {
+      EXPECT_EQ(b()->landing_damping, b()->settings.land_damping_factor);
+    }
+    if (landed < 0 && b()->front.depth > 0 && b()->landing_damping < 2) landed = t;
+    if (landed >= 0 && t == landed + 40) {
+      EXPECT_EQ(b()->landing_damping, 1);  // 0.25 s falloff: 32 ticks
+    }
+  }
+  EXPECT_GE(landed, 0);
+}
+
 }  // namespace
