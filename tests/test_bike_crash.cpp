@@ -206,4 +206,108 @@ TEST_F(CrashTest, RiderHittingAStatueCrashesAbove20FeetPerSecond) {
   }
 }
 
+// Both racers ticked as the game ticks them.
+void tick_two(Terrain *field, Bike *a, Bike *b, int *tick) {
+  terrain_contact_pass(a, field);
+  terrain_contact_pass(b, field);
+  bike_contact_pass(a, b, 0, *tick);
+  physics_world_step();
+  ++*tick;
+  BikeStep st = {field, *tick, 0, 1, 0, Vec3{0, 0, 0}};
+  physics_step(a, &st);
+  physics_step(b, &st);
+}
+
+TEST_F(TwoBikes, CollisionsFromManyAnglesStayBounded) {
+  float worst = 0;
+  int bad = 0;
+  for (int angle = 0; angle < 360; angle += 45)
+    for (float speed : {10.0f, 30.0f, 60.0f}) {
+      SCOPED_TRACE(angle);
+      SCOPED_TRACE(speed);
+      reset_racer(b());
+      reset_racer(other);
+      translate_racer(b(), 64, 0, 64);
+      // B starts 30 ft from A's centre and rides at it from the given direction.
+      float a = angle * (float)M_PI / 180;
+      rotate_racer(other, 0, 1, 0, a + (float)M_PI);
+      translate_racer(other, 64 + 30 * sinf(a), 0, 64 + 3.6f + 30 * cosf(a));
+      for (Bike *r : {b(), other}) r->setup_flags |= SETUP_AUTO_SHIFT;
+      int tick = 0;
+      for (int t = 0; t < 128 * 3; t++) {
+        float v = body_speed(other->bodies[FRAME_BODY]);
+        other->controls.clutch = 1;
+        other->controls.throttle = clampf((speed - v) * 0.3f + 0.3f, 0, 1);
+        if (t < 64) {  // launched at speed
+          for (int i = 0; i < BIKE_BODY_COUNT; i++) {
+            Vec3 f = body_vector(other->bodies[FRAME_BODY], 0, 0, -speed);
+            dBodySetLinearVel(other->bodies[i], f.x, f.y, f.z);
+          }
+        }
+        tick_two(rig.field, b(), other, &tick);
+        for (Bike *r : {b(), other})
+          for (int i = 0; i < BIKE_BODY_COUNT; i++) {
+            const dReal *p = dBodyGetPosition(r->bodies[i]);
+            const dReal *v = dBodyGetLinearVel(r->bodies[i]);
+            float sp = (float)sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+            if (!std::isfinite(p[0] + p[1] + p[2]) || !std::isfinite(sp) || sp > 200) bad++;
+            if (std::isfinite(sp)) worst = fmaxf(worst, sp);
+          }
+      }
+    }
+  printf("bike against bike, 8 angles x 3 speeds: fastest body %.1f ft/s\n", worst);
+  EXPECT_EQ(bad, 0);
+}
+
+TEST_F(CrashTest, RidingIntoATuffBlockCrashesAndTheRiderComesBack) {
+  rig.field->extent = 1;  // the statue bins of an unloaded track (see above)
+  int statue = create_statue(64, 0, 40, 0, nullptr, nullptr, "@tuffblock.shp");
+  ASSERT_NE(statue_at(statue)->shape, nullptr);
+  bin_statues();
+  translate_racer(b(), 0, 0, 150);  // 150 ft south of the block, facing it
+  const float TARGET = 60;  // ft/s
+  b()->setup_flags |= SETUP_AUTO_SHIFT | SETUP_STOP_WHEELIES;
+  int tick = 0, crashed_at = -1, back_at = -1;
+  for (int t = 0; t < 128 * 30 && back_at < 0; t++) {
+    float v = rig.speed();
+    if (crashed_at < 0) {
+      set_clutch(b(), 1);
+      set_throttle(b(), clampf((TARGET - v) * 0.3f + 0.3f, 0, 1));
+    } else {
+      set_throttle(b(), 0);
+    }
+    object_contact_pass(b(), rig.field, tick);
+    physics_world_step();
+    tick++;
+    BikeStep st = {rig.field, tick, 0, 1, 0, Vec3{0, 0, 0}};
+    physics_step(b(), &st);
+    if (crashed_at < 0 && b()->crash_timer > 0) crashed_at = t;
+    if (crashed_at >= 0 && b()->crash_timer == 0) back_at = t;
+  }
+  printf("tuff block: crashed after %.2f s, back on the bike %.2f s later\n", crashed_at / 128.0,
+         (back_at - crashed_at) / 128.0);
+  ASSERT_GE(crashed_at, 0);
+  ASSERT_GE(back_at, 0);
+  EXPECT_GE(back_at - crashed_at, 512);
+  EXPECT_EQ(dJointGetBody(b()->joints[RIDER_JOINT], 1), b()->bodies[FRAME_BODY]);
+  // Rideable again: the rider dabs the bike up, then it pulls away and stays up.
+  b()->setup_flags |= SETUP_AUTO_DAB;
+  float worst = 0;
+  for (int t = 0; t < 128 * 5; t++) {
+    set_clutch(b(), 1);
+    set_dab(b(), t < 128 * 2 ? 1 : 0);
+    set_throttle(b(), t < 128 * 2 ? 0 : 0.5f);
+    object_contact_pass(b(), rig.field, tick);
+    physics_world_step();
+    tick++;
+    BikeStep st = {rig.field, tick, 0, 1, 0, Vec3{0, 0, 0}};
+    physics_step(b(), &st);
+    if (t > 128 * 3) worst = fmaxf(worst, fabsf(rig.roll()));
+  }
+  printf("after the recovery: %.1f ft/s, worst roll %.1f deg\n", rig.speed(), worst * 57.3f);
+  EXPECT_GT(rig.speed(), 10);
+  EXPECT_LT(worst, 0.5f);
+  EXPECT_EQ(b()->crash_timer, 0);
+}
+
 }  // namespace
