@@ -132,6 +132,9 @@ int racer_personality(int slot);  // 0 = no auto pilot
 
 void auto_pilot_reset(Racer *racer, int slot);
 void auto_pilot_tick(Racer *racer, int slot);
+// Rides the racer along the route given with set_robot_route, as the auto pilot does but
+// without picking lines (scripted riders of the tools; any racer kind).
+void ride_route(Racer *racer, int slot);
 
 // Cost type a robot picks with: the personality's near type, or its far type while it
 // leads by more than the gap threshold.

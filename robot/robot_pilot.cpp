@@ -1,6 +1,7 @@
 // Auto pilot: picks learnt lines section by section into a route and rides the robot's bike
 // along it: the starting gate, following, getting unstuck and slowing down after the finish.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "bike/bike.h"
@@ -34,6 +35,7 @@ PilotState g_pilot;
 void (*g_physics_step)(Bike *, int) = nullptr;
 
 float clampf(float v, float lo, float hi) { return v < lo ? lo : v > hi ? hi : v; }
+
 
 void init_racers() {
   if (g_pilot.initialised) return;
@@ -237,6 +239,17 @@ int start_procedure(Racer *racer, RobotRacer *rr, Output *o) {
   return 1;
 }
 
+// The robot rides with the arcade lean control, as a player does by default: the steer
+// input sets the roll the rider control holds (-steer * pi/4), so the wanted lean gives
+// the steer, corrected by the lean error and damped by the roll rate.
+float lean_steer(Bike *bike, float wanted_lean, float lean) {
+  if (!bike_arcade_disabled()) bike->setup_flags2 |= SETUP2_ARCADE;
+  const dReal *av = dBodyGetAngularVel(bike->bodies[FRAME_BODY]);
+  Vec3 back = frame_axis(bike, 2);
+  float roll_rate = (float)(av[0] * back.x + av[1] * back.y + av[2] * back.z);
+  return clampf(-wanted_lean * (4 / PI) + (lean - wanted_lean) + 0.3f * roll_rate, -1, 1);
+}
+
 // ---- recovery ----
 void recovery(Racer *racer, RobotRacer *rr, Output *o) {
   Bike *bike = racer->bike;
@@ -273,11 +286,14 @@ void recovery(Racer *racer, RobotRacer *rr, Output *o) {
   Vec3 vel = frame_velocity(bike);
   float speed = vec3_length(vel);
   float lean = roll_angle(bike->bodies[FRAME_BODY]);
-  float limit = 1.0f / 6, wanted_speed = 15;
+  float limit = 0.5f, wanted_speed = 15;  // rad, ft/s
   o->sit = 0;
   if (speed < 10) {
     o->sit = down ? 0 : 1;
-    if (std::fabs(lean) > 1.0f / 6) wanted_speed = 5;
+    if (std::fabs(lean) > 1.0f / 6) {
+      limit = 1.0f / 6;
+      wanted_speed = 5;
+    }
   } else if (speed < 20) {
     limit = (1.0f / 6 + (speed - 10) / 60) * limit;
   }
@@ -285,9 +301,7 @@ void recovery(Racer *racer, RobotRacer *rr, Output *o) {
   float want;
   if (std::fabs(x) > -z) want = x > 0 ? -limit : limit;
   else want = clampf(-x * 0.5f / -z, -limit, limit);
-  const dReal *av = dBodyGetAngularVel(bike->bodies[FRAME_BODY]);
-  float yaw_rate = (float)av[1];
-  o->steer = clampf(2 * (yaw_rate - clampf(4 * (want - lean), -4, 4)), -1, 1);
+  o->steer = lean_steer(bike, want, lean);
   speed_control(bike, speed, wanted_speed, o);
   // Back to following once the target is well ahead or a jump is near.
   float place = route_place(rr, bike);
@@ -342,12 +356,10 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   float wanted = route_speed;
   Vec3 pos = frame_position(bike), vel = frame_velocity(bike);
   Vec3 forward = frame_axis(bike, 2) * -1.0f;
-  Vec3 right = frame_axis(bike, 0);
   float fh = std::hypot(forward.x, forward.z);
   Vec3 fwd = fh > 0 ? vec3(forward.x / fh, 0, forward.z / fh) : vec3(0, 0, -1);
   Vec3 rgt = vec3(-fwd.z, 0, fwd.x);
   float speed = vec3_length(vel);
-  (void)right;
 
   // Time to take-off: the first pair of airborne points within the next 20.
   float takeoff = 1000000;
@@ -361,7 +373,7 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   }
 
   // Aim point: a look-ahead distance that grows with speed (pure pursuit).
-  float look = clampf(0.5f * speed + 6, 8, 30);
+  float look = clampf(0.5f * speed + 6, 8, 40);
   LinePoint aim = route_ahead(rr, place, look);
   float ax = aim.x - pos.x, az = aim.z - pos.z;
   float ahead = ax * fwd.x + az * fwd.z, side = ax * rgt.x + az * rgt.z;
@@ -370,7 +382,16 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   float curvature = dist2 > 1 ? 2 * side / dist2 : 0;  // 1/ft, > 0 turning right
   float v = speed > 2 ? speed : 2;
   // Balanced lean: right turns lean right (negative roll).
-  float wanted_lean = -std::atan(v * v * curvature / GRAVITY);
+  const float max_lean = 0.7f;  // rad, the most the follower asks for
+  float wanted_lean = clampf(-std::atan(v * v * curvature / GRAVITY), -max_lean, max_lean);
+  // Too fast for the turn at the largest lean: slow down to the balanced speed.
+  // (Never below a crawl: off the line at low speed the aim point turns tight, and a
+  // robot that slows for it would stall.)
+  if (std::fabs(curvature) > 1e-4f) {
+    float balanced = std::sqrt(GRAVITY * std::tan(max_lean) / std::fabs(curvature));
+    float crawl = wanted < 15 ? wanted : 15;
+    if (balanced < wanted) wanted = balanced > crawl ? balanced : crawl;
+  }
 
   // Limit the lean against the ground's bank at the next five points.
   const Terrain *terrain = terrain_current();
@@ -378,7 +399,7 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   for (int i = base + 1; i < n && i <= base + 5 && terrain && terrain->heights; i++) {
     Vec3 normal;
     terrain_normal(terrain, p[i].x, p[i].z, &normal);
-    float bank = std::asin(clampf(-(normal.x * rgt.x + normal.z * rgt.z), -1, 1));  // > 0 left
+    float bank = std::atan2(-(normal.x * rgt.x + normal.z * rgt.z), normal.y);  // rad, > 0 left
     float lo = bank - 3 * PI / 8, hi = bank + 3 * PI / 8;
     if (wanted_lean < lo || wanted_lean > hi) {
       wanted_lean = clampf(wanted_lean, lo, hi);
@@ -424,7 +445,7 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   // Steering from the lean error, with a feed-forward of the balanced lean; at walking
   // pace straight toward the aim point.
   float lean = roll_angle(bike->bodies[FRAME_BODY]);
-  float steer_lean = clampf(-wanted_lean * 1.2f + 2.5f * (lean - wanted_lean), -1, 1);
+  float steer_lean = lean_steer(bike, wanted_lean, lean);
   float steer_heading = clampf(angle * 2, -1, 1);
   float blend = clampf((speed - 2) / 2, 0, 1);
   o->steer = steer_heading + (steer_lean - steer_heading) * blend;
@@ -673,9 +694,9 @@ void auto_pilot_reset(Racer *racer, int slot) {
   if (racer) racer->auto_pilot = rr;
 }
 
-void auto_pilot_tick(Racer *racer, int slot) {
+namespace {
+void pilot_tick(Racer *racer, int slot, int pick) {
   RobotRacer *rr = robot_racer(slot);
-  if (!racer || !rr || !racer->bike || rr->personality == 0) return;
   Bike *bike = racer->bike;
   const SessionClock *c = session_clock();
   int tick = c->tick;
@@ -719,7 +740,7 @@ void auto_pilot_tick(Racer *racer, int slot) {
     }
   }
   // 2. Keep the route filled.
-  if (rr->target >= rr->route.count - 10) pick_line(slot);
+  if (pick && rr->target >= rr->route.count - 10) pick_line(slot);
 
   // 3. The controls.
   Output o = {0, 0, 1, 1, 0, 1};
@@ -738,6 +759,18 @@ void auto_pilot_tick(Racer *racer, int slot) {
   }
   rr->throttle_memory = o.throttle;
   write_controls(bike, o);
+}
+}  // namespace
+
+void auto_pilot_tick(Racer *racer, int slot) {
+  RobotRacer *rr = robot_racer(slot);
+  if (!racer || !rr || !racer->bike || rr->personality == 0) return;
+  pilot_tick(racer, slot, 1);
+}
+
+void ride_route(Racer *racer, int slot) {
+  if (!racer || !racer->bike || !robot_racer(slot)) return;
+  pilot_tick(racer, slot, 0);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -827,6 +860,15 @@ void hook_set_personality(Racer *racer, int slot, const char *name) {
   set_personality(racer, slot, name);
 }
 
+// The racer's reference line for the realignment after a fall. The bike's own physics
+// step asks for it once per tick for every racer simulated here, before the crossing
+// test, which is where the line sampling belongs too.
+int hook_line_point(Racer *racer, int slot, Vec3 *out) {
+  (void)racer;
+  learn_tick(slot);
+  return reference_line_point(slot, 4, out);
+}
+
 // A session starts: every racer's learning state is wiped before the robots are named.
 void hook_lines_load(int skill) {
   for (int slot = 0; slot < MAX_RACERS; slot++) {
@@ -846,7 +888,8 @@ void robot_install_hooks() {
   h.auto_pilot_tick = auto_pilot_tick;
   h.learn_crossing = learn_crossing;
   h.allocate_lines = allocate_lines;
-  if (h.physics_step != sampling_physics_step) {
+  h.line_point = hook_line_point;
+  if (h.physics_step && h.physics_step != sampling_physics_step) {
     g_physics_step = h.physics_step;
     h.physics_step = sampling_physics_step;
   }

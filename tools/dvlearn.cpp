@@ -1,0 +1,351 @@
+// dvlearn: makes the learnt lines of the starter tracks by riding them in the simulation.
+// A scripted rider in the human's place follows the track's designed racing line through
+// the controls, with line learning on, so its laps are recorded as lines; then practice
+// sessions of robots (personality "tester") ride those lines to give them runs, so that
+// the analysis has planned lines. Everything is seeded: the same build writes the same
+// files. Output: <out>/<track>/lines_novice, lines_amateur, lines_expert.
+#include <ode/ode.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bike/bike.h"
+#include "files/config.h"
+#include "files/files.h"
+#include "platform/velk.h"
+#include "race/race.h"
+#include "robot/robot.h"
+#include "track/track.h"
+
+namespace {
+
+struct Options {
+  std::vector<std::string> tracks;
+  int skill = -1;        // -1 = all three
+  int human_laps = 6;    // laps the scripted rider records
+  int sessions = 3;      // practice sessions of robots
+  int robot_laps = 4;    // laps per practice session
+  int robots = 12;       // robots per practice session
+  const char *out = "tools/lines";
+  const char *from = nullptr;  // start from the lines in this directory, without recording
+  int quiet = 0;
+};
+
+// The scripted rider rides the designed line at this share of its speeds, by skill.
+const float SKILL_PACE[SKILL_LEVELS] = {0.72f, 0.84f, 0.95f};
+
+void usage() {
+  fprintf(stderr,
+          "usage: dvlearn [options]\n"
+          "  --track DIR      a track to learn (repeatable; rabbithill and practice)\n"
+          "  --skill S        Novice, Amateur, Expert or 0-2 (all three)\n"
+          "  --human-laps N   laps of the scripted rider (6)\n"
+          "  --sessions N     practice sessions of robots after it (3)\n"
+          "  --robot-laps N   laps of each practice session (4)\n"
+          "  --robots N       robots in each practice session (12)\n"
+          "  --out DIR        output directory (tools/lines)\n"
+          "  --from DIR       start from the lines in DIR instead of recording new ones\n"
+          "  --quiet          print only the summary\n");
+}
+
+int parse_count(const char *text, int low, int high, int *out) {
+  char *end;
+  long v = strtol(text, &end, 10);
+  if (end == text || *end || v < low || v > high) return 0;
+  *out = (int)v;
+  return 1;
+}
+
+int parse_options(int argc, char **argv, Options *o) {
+  for (int i = 1; i < argc; i++) {
+    const char *a = argv[i];
+    auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+    const char *v;
+    if (!strcmp(a, "--track") && (v = value())) {
+      o->tracks.push_back(v);
+    } else if (!strcmp(a, "--skill") && (v = value())) {
+      const char *names[SKILL_LEVELS] = {"Novice", "Amateur", "Expert"};
+      o->skill = -1;
+      for (int k = 0; k < SKILL_LEVELS; k++)
+        if (!strcmp(v, names[k])) o->skill = k;
+      if (o->skill < 0 && !parse_count(v, 0, 2, &o->skill)) return 0;
+    } else if (!strcmp(a, "--human-laps") && (v = value())) {
+      if (!parse_count(v, 1, 100, &o->human_laps)) return 0;
+    } else if (!strcmp(a, "--sessions") && (v = value())) {
+      if (!parse_count(v, 0, 100, &o->sessions)) return 0;
+    } else if (!strcmp(a, "--robot-laps") && (v = value())) {
+      if (!parse_count(v, 1, 100, &o->robot_laps)) return 0;
+    } else if (!strcmp(a, "--robots") && (v = value())) {
+      if (!parse_count(v, 1, 40, &o->robots)) return 0;
+    } else if (!strcmp(a, "--out") && (v = value())) {
+      o->out = v;
+    } else if (!strcmp(a, "--from") && (v = value())) {
+      o->from = v;
+    } else if (!strcmp(a, "--quiet")) {
+      o->quiet = 1;
+    } else {
+      fprintf(stderr, "dvlearn: bad option %s\n", a);
+      return 0;
+    }
+  }
+  if (o->tracks.empty()) o->tracks = {"rabbithill", "practice"};
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// The designed racing line ("@<track>/racing_line"): the lap, and "<track>-start" from
+// the start pad to where the chute joins the lap.
+// ---------------------------------------------------------------------------------------
+struct RacingLine {
+  std::vector<LinePoint> lap, start;
+};
+
+int read_racing_line(const char *track, RacingLine *out) {
+  std::string name = std::string("@") + track + "/racing_line";
+  DataFile *f = datafile_open(name.c_str(), "rb");
+  if (!f) return 0;
+  char text[512];
+  std::vector<LinePoint> *into = nullptr;
+  int airborne = 0;
+  std::string start_name = std::string(track) + "-start";
+  while (datafile_gets(f, text, sizeof text)) {
+    if (text[0] == '#') continue;
+    char line_name[256];
+    int points, closed;
+    float length;
+    if (sscanf(text, "racing_line %255s %d %f %d", line_name, &points, &length, &closed) == 4) {
+      into = !strcmp(line_name, track) ? &out->lap
+             : start_name == line_name ? &out->start
+                                      : nullptr;
+      airborne = 0;
+      continue;
+    }
+    float s, x, y, z, speed;
+    int flag;
+    if (!into || sscanf(text, "%f %f %f %f %f %d", &s, &x, &y, &z, &speed, &flag) != 6) continue;
+    // Between a take-off and its landing the line is in the air (negative speeds).
+    if (flag == 2) airborne = 0;
+    into->push_back(LinePoint{x, y, z, airborne ? -speed : speed, 0});
+    if (flag == 1) airborne = 1;
+  }
+  datafile_close(f);
+  return !out->lap.empty();
+}
+
+// ---------------------------------------------------------------------------------------
+// Sessions
+// ---------------------------------------------------------------------------------------
+struct Run {
+  const RacingLine *line;
+  float pace;
+  int laps;
+};
+Run g_run;
+
+// The store stays in memory from session to session; the session's own save and load
+// only reset the racers and re-analyse.
+void keep_lines() {}
+void analyse_lines(int) {
+  for (int slot = 0; slot < MAX_RACERS; slot++) {
+    learn_reset_racer(slot);
+    auto_pilot_reset(nullptr, slot);
+  }
+  lines_analyse();
+}
+
+// The scripted rider's route: from the bike on its grid place straight ahead into the
+// start line, along it, then the lap as often as the race needs, at the skill's pace.
+void set_scripted_route(Racer *racer, int slot) {
+  const dReal *bp = dBodyGetPosition(racer->bike->bodies[FRAME_BODY]);
+  const dReal *rot = dBodyGetRotation(racer->bike->bodies[FRAME_BODY]);
+  float fx = -(float)rot[2], fz = -(float)rot[10];
+  float fl = std::hypot(fx, fz);
+  fx /= fl;
+  fz /= fl;
+  float px = (float)bp[0], py = (float)bp[1], pz = (float)bp[2];
+  const std::vector<LinePoint> &start = g_run.line->start.empty() ? g_run.line->lap
+                                                                   : g_run.line->start;
+  // Join the start line where it is nearest to a point 200 ft ahead of the bike.
+  float ax = px + fx * 200, az = pz + fz * 200;
+  size_t join = 0;
+  float best = 1e30f;
+  for (size_t i = 0; i < start.size(); i++) {
+    float d = std::hypot(start[i].x - ax, start[i].z - az);
+    if (d < best) best = d, join = i;
+  }
+  std::vector<LinePoint> route;
+  const LinePoint &j = start[join];
+  float speed = std::fabs(j.speed) > 20 ? std::fabs(j.speed) : 20;
+  for (int k = 0; k <= 6; k++)  // 30 ft straight out of the gate
+    route.push_back(LinePoint{px + fx * 5 * k, py, pz + fz * 5 * k, speed, 0});
+  LinePoint from = route.back();
+  float gap = std::hypot(j.x - from.x, j.z - from.z);
+  int steps = (int)(gap / 5);
+  for (int k = 1; k < steps; k++) {
+    float u = (float)k / steps;
+    route.push_back(LinePoint{from.x + (j.x - from.x) * u, from.y + (j.y - from.y) * u,
+                              from.z + (j.z - from.z) * u, speed, 0});
+  }
+  for (size_t i = join; i < start.size(); i++) route.push_back(start[i]);
+  for (int lap = 0; lap < g_run.laps + 1; lap++)
+    for (const LinePoint &p : g_run.line->lap) route.push_back(p);
+  for (LinePoint &p : route) p.speed *= g_run.pace;
+  set_robot_route(slot, route.data(), (int)route.size(), 2, 3840);
+}
+
+void scripted_human(Racer *racer, int slot) {
+  int count = 0;
+  robot_route(slot, &count);
+  if (count == 0 && session_clock()->tick < session_clock()->start_tick)
+    set_scripted_route(racer, slot);
+  ride_route(racer, slot);
+}
+
+struct SessionFigures {
+  int finished;
+  int racers;
+  int crashes;
+  double best_lap;  // s
+};
+
+SessionFigures run_session(const int *lineup, int laps, int skill, int seed, double max_minutes) {
+  SessionFigures f = {};
+  session_clock()->tick = seed;
+  if (!start_session(lineup, 0, 0, 0, laps, skill)) return f;
+  const SessionClock *c = session_clock();
+  int32_t limit = c->tick + (int32_t)(max_minutes * 60 * 128);
+  int trace = getenv("DVLEARN_TRACE") != nullptr;
+  while (!c->results_final && c->tick < limit) {
+    run_tick();
+    Racer *r = racer_at(0);
+    if (trace && c->tick % 128 == 0 && r->bike) {
+      const dReal *p = dBodyGetPosition(r->bike->bodies[FRAME_BODY]);
+      const dReal *v = dBodyGetLinearVel(r->bike->bodies[FRAME_BODY]);
+      int n = 0;
+      const LinePoint *route = robot_route(0, &n);
+      int t = robot_target(0);
+      printf("%7.2f s at %7.1f %5.1f %7.1f %5.1f ft/s gear %d thr %.2f st %+.2f roll %+.2f "
+             "crash %d next %d target %d/%d (%.1f %.1f %.1f) mode %d\n",
+             c->tick * TICK, p[0], p[1], p[2], std::sqrt(v[0] * v[0] + v[2] * v[2]),
+             r->bike->gear + 1, r->bike->controls.throttle, r->bike->controls.steer,
+             roll_angle(r->bike->bodies[FRAME_BODY]), r->bike->crash_timer,
+             r->bike->timing->next_gate, t, n, route && t < n ? route[t].x : 0,
+             route && t < n ? route[t].z : 0, route && t < n ? route[t].speed : 0, robot_mode(0));
+    }
+  }
+  GateField field = {};
+  field.start_tick = c->start_tick;
+  field.tick = c->tick;
+  for (int slot = 0; slot < racer_count(); slot++) {
+    Racer *r = racer_at(slot);
+    if (!r->bike) continue;
+    f.racers++;
+    f.crashes += r->bike->crash_count;
+    if (r->bike->timing->finished) f.finished++;
+    for (int lap = 1; lap <= laps_completed(r->bike->timing); lap++) {
+      double t = lap_time(r->bike->timing, lap, &field);
+      if (t > 0 && (f.best_lap == 0 || t < f.best_lap)) f.best_lap = t;
+    }
+  }
+  return f;
+}
+
+int count_lines(int *with_runs) {
+  int n = 0;
+  *with_runs = 0;
+  for (int k = 0; k < line_section_count(); k++)
+    for (int i = 0; i < LINE_SLOTS; i++) {
+      const LineSlot *s = &line_slots(k)[i];
+      if (!s->count) continue;
+      n++;
+      if (s->runs >= 5) (*with_runs)++;
+    }
+  return n;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options o;
+  if (!parse_options(argc, argv, &o)) {
+    usage();
+    return 2;
+  }
+  config_reset_defaults();
+  dInitODE2(0);
+  physics_world_create();
+  racer_table_reset();
+  robot_set_options(0, 0);
+  robot_install_hooks();
+  SessionHooks hooks = *session_hooks();
+  hooks.lines_save = keep_lines;
+  hooks.lines_load = analyse_lines;
+  hooks.human_controls = scripted_human;
+  set_session_hooks(&hooks);
+
+  int status = 0;
+  for (const std::string &track : o.tracks) {
+    RacingLine line;
+    if (!read_racing_line(track.c_str(), &line)) {
+      fprintf(stderr, "dvlearn: no racing line for '%s'\n", track.c_str());
+      status = 1;
+      continue;
+    }
+    for (int skill = 0; skill < SKILL_LEVELS; skill++) {
+      if (o.skill >= 0 && skill != o.skill) continue;
+      track_select(track.c_str(), nullptr);
+      session_options()->practice = 0;
+      // 1. The scripted rider records its laps.
+      g_run = Run{&line, SKILL_PACE[skill], o.human_laps};
+      int lineup[MAX_RACERS] = {LINEUP_HUMAN};
+      int seed = 1000 + skill * 97;
+      // The first session loads the track; its store starts empty.
+      if (!start_session(lineup, 0, 0, 0, 1, skill)) {
+        fprintf(stderr, "dvlearn: the track '%s' could not be loaded\n", track.c_str());
+        status = 1;
+        break;
+      }
+      clear_lines();
+      SessionFigures h = {};
+      if (o.from) {
+        std::string path = std::string(o.from) + "/" + track + "/" + lines_file_name(skill);
+        if (!lines_read_file(path.c_str())) fprintf(stderr, "dvlearn: can't read '%s'\n", path.c_str());
+      } else {
+        h = run_session(lineup, o.human_laps, skill, seed, 30);
+      }
+      int with_runs, lines = count_lines(&with_runs);
+      if (!o.quiet)
+        printf("%s %d: scripted rider %d/%d finished, best lap %.2f s, %d crashes, %d lines\n",
+               track.c_str(), skill, h.finished, h.racers, h.best_lap, h.crashes, lines);
+      // 2. Practice sessions give the lines their runs.
+      session_options()->practice = 1;
+      int robots[MAX_RACERS] = {};
+      for (int i = 0; i < o.robots; i++) robots[i] = LINEUP_ROBOT;
+      for (int k = 0; k < o.sessions; k++) {
+        SessionFigures r = run_session(robots, o.robot_laps, skill, seed + 1 + k, 30);
+        lines = count_lines(&with_runs);
+        if (!o.quiet)
+          printf("%s %d: practice %d: %d/%d finished, best lap %.2f s, %d crashes, %d lines, "
+                 "%d with 5 runs\n",
+                 track.c_str(), skill, k + 1, r.finished, r.racers, r.best_lap, r.crashes, lines,
+                 with_runs);
+      }
+      session_options()->practice = 0;
+      std::string path = std::string(o.out) + "/" + track + "/" + lines_file_name(skill);
+      if (!lines_write_file(path.c_str())) {
+        fprintf(stderr, "dvlearn: can't write '%s'\n", path.c_str());
+        status = 1;
+      }
+      printf("%s: %d lines, %d with 5 runs or more\n", path.c_str(), lines, with_runs);
+    }
+  }
+  session_end();
+  track_unload();
+  physics_world_destroy();
+  dCloseODE();
+  return status;
+}
