@@ -16,6 +16,7 @@
 #include "platform/velk_window.h"
 #include "race/race.h"
 #include "render/texture.h"
+#include "robot/robot.h"
 #include "track/track.h"
 
 constexpr int AUDIO_RECORD_RATE = 88320;  // Hz
@@ -184,6 +185,7 @@ int game_run_windowed() {
   s_game.ode_started = true;
   physics_world_create();
   game_install_session_hooks();
+  robot_set_options(o->debug_level, o->learn_lines);
 
   // 31. An empty racer table; the player rides in slot 0.
   racer_table_reset();
