@@ -397,6 +397,10 @@ int frame_pass(VelkWindow *window, const FrameClock *clock) {
   if (frame) {
     s_loop.drawable_width = frame->width;
     s_loop.drawable_height = frame->height;
+    if (!velk_window_fullscreen(window)) {  // a resized window is kept for the next run
+      config()->xres = frame->width;
+      config()->yres = frame->height;
+    }
     CameraPose pose;
     if (frame_view_pose(&pose)) {
       s_loop.pose = pose;

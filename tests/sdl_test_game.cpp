@@ -6,6 +6,7 @@
 #include <SDL.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -209,6 +210,45 @@ TEST(Game, RecordVideoWritesWellFormedP6Frames) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(read_file(home + "/Dirtvane/config").find("video_mode=Windowed"), std::string::npos)
       << "SIGTERM takes the orderly exit, which writes the configuration";
+  (void)system(("rm -rf " + home).c_str());
+}
+
+// Runs the game binary with `args` until SIGTERM after `seconds`; its exit status.
+int run_game_for(const std::string &home, std::vector<std::string> args, double seconds) {
+  std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, 1);
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
+    std::vector<char *> argv{const_cast<char *>("dirtvane")};
+    for (std::string &a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  usleep((useconds_t)(seconds * 1e6));
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Game, RecordAudioWritesOneBlockPerTick) {
+  std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
+  if (access(binary.c_str(), X_OK) != 0) GTEST_SKIP() << "the game is not built: " << binary;
+  std::string home = make_home("audio");
+  std::string file = home + "/Dirtvane/sound.raw";
+  EXPECT_EQ(run_game_for(home, {"--track", "rabbithill", "--nosound", "--warp", "--record-audio",
+                                "@sound.raw", "--width", "64", "--height", "48"},
+                         2.0),
+            0);
+  std::string audio = read_file(file);
+  // --nosound does not stop the recording; each tick adds 690 stereo 8-bit samples.
+  EXPECT_GT(audio.size(), 100u * 1380) << "warp runs 100 ticks a frame";
+  EXPECT_EQ(audio.size() % 1380, 0u);
   (void)system(("rm -rf " + home).c_str());
 }
 
