@@ -405,6 +405,19 @@ int main(int argc, char **argv) {
   }
   // As the game's exit path: a running series event is recorded even when unfinished.
   record_series_event();
+  if (o.series && !o.quiet) {
+    const Series *s = series_at(selected_series());
+    printf("\nStandings of %s after %d of %d events\n", s->name, s->completed, s->event_count);
+    for (int p = 0; p <= s->robot_count; p++) {
+      char who[32];
+      if (p < s->robot_count)
+        snprintf(who, sizeof who, "%d", s->robots[p]);
+      else
+        snprintf(who, sizeof who, "you");
+      int finish = s->completed > 0 ? s->events[s->completed - 1].finishes[p] + 1 : 0;
+      printf("%4s | last %3d | %4d points\n", who, finish, series_points(s, p));
+    }
+  }
   session_end();
   track_unload();
   physics_world_destroy();
