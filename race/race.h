@@ -301,8 +301,7 @@ void set_session_hooks(const SessionHooks *hooks);  // null removes them
 const SessionHooks *session_hooks();
 
 // ---------------------------------------------------------------------------------------
-// Demos: the session's calls into the demo recorder and player (filled in by the demo
-// module; until then they record and play nothing).
+// Demos: the session's calls into the demo recorder and player (race/demo.h has the rest).
 // ---------------------------------------------------------------------------------------
 int demo_open_playback();          // 1 when a demo is open for playback (its track selected)
 void demo_close_playback();
