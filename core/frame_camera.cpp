@@ -210,6 +210,12 @@ void camera_view_tick(const float ch[CHANNEL_COUNT], const CameraTarget *target,
     fc.yaw = bearing(fc.position, target->position);
     fc.pitch = elevation(fc.position, target->position);
     s_cam.free_placed = true;
+  } else if (!s_cam.free_placed && terrain) {
+    // No racer to look at: above the middle of the field, looking north.
+    float half = terrain->extent / 2;
+    fc.position = vec3(half, smoothed_ground_height(terrain, half, half, 10) + 20, half);
+    fc.yaw = PI;
+    s_cam.free_placed = true;
   }
 
   // 1. The free camera's speed along its view.

@@ -402,3 +402,48 @@ TEST_F(FrameSession, SettlingLiftsBuriedBikes) {
     EXPECT_LT((float)p[1] - ground, 3.0f) << "not left in the air";
   }
 }
+
+TEST_F(FrameSession, TabCyclesTheViews) {
+  start(1);
+  const int tab = key("tab");
+  struct Case {
+    bool editor;
+    int from, want;
+  } cases[] = {
+      {false, VIEW_RIDER, VIEW_CHASE},  {false, VIEW_CHASE, VIEW_CAMERA},
+      {false, VIEW_CAMERA, VIEW_RIDER}, {true, VIEW_RIDER, VIEW_EDITOR},
+      {true, VIEW_EDITOR, VIEW_CHASE},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from << (c.editor ? " with the editor" : ""));
+    FrameOptions options{};
+    options.editor_allowed = c.editor;
+    frame_loop_init(&options, 0);
+    frame_set_view_mode(c.from);
+    Events ev;
+    ev.press(tab);  // the release does not move on again
+    run_ticks(1, &ev);
+    EXPECT_EQ(frame_view_mode(), c.want);
+  }
+  // Leaving the editor settles the bikes: one sunk into edited ground comes back up.
+  translate_racer(local_bike(), 0, -1.5f, 0);
+  frame_set_view_mode(VIEW_EDITOR);
+  Events ev;
+  ev.press(tab);
+  run_ticks(1, &ev);
+  const dReal *p = dBodyGetPosition(local_bike()->bodies[FRONT_WHEEL_BODY]);
+  EXPECT_GT((float)p[1], terrain_height(terrain_current(), (float)p[0], (float)p[2]));
+}
+
+TEST_F(FrameSession, FreeCameraWithoutARacerStartsAboveTheField) {
+  frame_loop_init(nullptr, 0);
+  ASSERT_TRUE(track_load());
+  const Terrain *t = terrain_current();
+  float ch[CHANNEL_COUNT] = {0};
+  camera_view_tick(ch, nullptr, t);
+  Vec3 p = camera_view_free()->position;
+  EXPECT_NEAR(p.x, t->extent / 2, 1e-3);
+  EXPECT_GT(p.y, terrain_height(t, p.x, p.z) + 10);
+  CameraPose pose = view_camera_pose(camera_view_active());
+  EXPECT_NEAR(pose.rotation[8], 1, 1e-5) << "looking north (-z)";
+}
