@@ -54,8 +54,11 @@ TEST_F(Dvrace, RaceToTheFinishTwiceTheSame) {
   std::string results = read_file(home + "/Dirtvane/results.txt");
   EXPECT_EQ(results.rfind("Time=0.00|Laps=1|Track=rabbithill|Date=", 0), 0u) << results;
   EXPECT_NE(results.find("\r\n"), std::string::npos);
-  ASSERT_EQ(run("--robots 2 --laps 1 --seed 7 --max-minutes 10", &second), 0);
+  ASSERT_EQ(run("--robots 2 --laps 1 --seed 7 --max-minutes 10 --record", &second), 0);
   EXPECT_EQ(first, second);
+  struct stat demo;
+  ASSERT_EQ(stat((home + "/Dirtvane/demos/default.dvdemo").c_str(), &demo), 0);
+  EXPECT_GT(demo.st_size, 1000);
 }
 
 TEST_F(Dvrace, SeriesEventReachesTheStandings) {
