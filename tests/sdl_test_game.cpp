@@ -185,6 +185,15 @@ TEST(Game, RecordVideoWritesWellFormedP6Frames) {
     _exit(127);
   }
   close(out[1]);
+  // A failed assertion below must not leave the game running.
+  struct Reaper {
+    pid_t pid;
+    int fd;
+    ~Reaper() {
+      if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+      if (fd >= 0) close(fd);
+    }
+  } reaper{pid, out[0]};
   std::vector<unsigned char> pixels;
   int frames = 0;
   for (; frames < 5; frames++) {
@@ -203,9 +212,9 @@ TEST(Game, RecordVideoWritesWellFormedP6Frames) {
   unsigned char drain[65536];
   while (read(out[0], drain, sizeof drain) > 0) {
   }
-  close(out[0]);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  reaper.pid = 0;
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(read_file(home + "/Dirtvane/config").find("video_mode=Windowed"), std::string::npos)
