@@ -270,18 +270,30 @@ void run_chains(ChainTable *t, int section, int steps, int type) {
     int next = next_store_section(k);
     const LineSlot *ls = line_slots(k), *ns = line_slots(next);
     static thread_local double fresh[LINE_SLOTS][LINE_SLOTS];
+    // Only the slots in use take part: the lists keep the table walk short.
+    int used_i[LINE_SLOTS], used_j[LINE_SLOTS], ni = 0, nj = 0, starts[LINE_SLOTS], na = 0;
+    for (int i = 0; i < LINE_SLOTS; i++) {
+      if (ls[i].count) used_i[ni++] = i;
+      if (ns[i].count) used_j[nj++] = i;
+      if (cur[i].count) starts[na++] = i;
+    }
     bool allowed[LINE_SLOTS][LINE_SLOTS];
     double cost[LINE_SLOTS];
-    for (int i = 0; i < LINE_SLOTS; i++)
-      for (int j = 0; j < LINE_SLOTS; j++)
-        allowed[i][j] = ls[i].count && ns[j].count && lines_continue(&ls[i], &ns[j]);
-    for (int j = 0; j < LINE_SLOTS; j++) cost[j] = ns[j].count ? line_cost(&ns[j], type) : 0;
+    for (int x = 0; x < ni; x++)
+      for (int y = 0; y < nj; y++)
+        allowed[used_i[x]][used_j[y]] = lines_continue(&ls[used_i[x]], &ns[used_j[y]]) != 0;
+    for (int y = 0; y < nj; y++) cost[used_j[y]] = line_cost(&ns[used_j[y]], type);
     int8_t *from = &t->from[(size_t)step * LINE_SLOTS * LINE_SLOTS];
-    for (int a = 0; a < LINE_SLOTS; a++) {
-      for (int j = 0; j < LINE_SLOTS; j++) {
+    for (int a = 0; a < LINE_SLOTS; a++)
+      for (int j = 0; j < LINE_SLOTS; j++) fresh[a][j] = LINE_NO_CHAIN;
+    for (int q = 0; q < na; q++) {
+      int a = starts[q];
+      for (int y = 0; y < nj; y++) {
+        int j = used_j[y];
         double best = LINE_NO_CHAIN;
         int best_i = -1;
-        for (int i = 0; i < LINE_SLOTS; i++) {
+        for (int x = 0; x < ni; x++) {
+          int i = used_i[x];
           if (!allowed[i][j] || t->cost[a][i] >= LINE_NO_CHAIN) continue;
           double c = t->cost[a][i] + cost[j];
           if (c < best) {
