@@ -10,6 +10,7 @@ struct BikeModel;  // bike/bike_model.h
 struct BikeSetup;  // files/config.h
 struct Terrain;    // terrain/terrain.h
 struct Shape;      // render/model.h
+struct Model;      // render/model.h
 struct RacerTiming;  // track/track.h
 
 // ---- the rigid-body world: one per process, stepped once per tick ----
@@ -136,6 +137,16 @@ constexpr int BIKE_EROSION_RING = 1024;
 
 constexpr int BIKE_NUMBER_CHARS = 7;
 
+enum BikeTextureGroup { BIKE_TEXTURE, WHEEL_TEXTURE, GEAR_TEXTURE, HELMET_TEXTURE };
+enum BikePartModel {
+  FRAME_MODEL, SIDE_PLATES_MODEL, FORK_UPPER_MODEL, FRONT_PLATE_MODEL, FORK_LOWER_MODEL,
+  SWINGARM_MODEL,                                    // bike texture
+  FRONT_WHEEL_MODEL, REAR_WHEEL_MODEL,               // wheel texture
+  RIDER_PLATE_MODEL, RIDER_MODEL, RIDER_FP_MODEL,    // riding gear
+  HEAD_MODEL,                                        // helmet
+  BIKE_PART_MODELS
+};
+
 // The bike and rider of one racer: seven bodies, six joints and all their simulation state.
 // Owned by the race session from build_racer to free_racer.
 struct Bike {
@@ -166,7 +177,10 @@ struct Bike {
   float total_mass;  // slug
 
   Shape *shapes[BIKE_BODY_COUNT];  // collision shapes by body; null when absent
+  // Part graphics: textures by group and part models (BikeTextureGroup, BikePartModel).
   char texture_names[4][128];      // bike, wheel, riding gear, helmet textures in use
+  uint32_t textures[4];            // 0 when none loaded
+  Model *models[BIKE_PART_MODELS];  // null when absent
   uint8_t number_background[3], number_foreground[3];  // RGB
 
   // State of the contact, control, collision and crash rules.

@@ -89,10 +89,6 @@ static void init_wheel_contact(WheelContact *w, dBodyID body, const WheelSpec *s
   w->tube_radius = spec->tube_radius;
 }
 
-static void copy_name(char *out, size_t size, const char *chosen, const char *fallback) {
-  const char *name = chosen && chosen[0] ? chosen : (fallback ? fallback : "");
-  snprintf(out, size, "%s", name);
-}
 
 Bike *build_racer(const char *model_name, int slot, const char *number,
                   const char *rider_texture, const char *head_texture,
@@ -111,16 +107,13 @@ Bike *build_racer(const char *model_name, int slot, const char *number,
                                               row->rider_shape};
   for (int i = 0; i < BIKE_BODY_COUNT; i++)
     b->shapes[i] = shape_names[i] ? shape_load(shape_names[i]) : nullptr;
-  copy_name(b->texture_names[0], sizeof b->texture_names[0], bike_texture, row->bike_texture);
-  copy_name(b->texture_names[1], sizeof b->texture_names[1], wheel_texture, row->wheel_texture);
-  copy_name(b->texture_names[2], sizeof b->texture_names[2], rider_texture, row->rider_texture);
-  copy_name(b->texture_names[3], sizeof b->texture_names[3], head_texture, row->head_texture);
-  memset(b->number_background, 255, 3);
+  *model = *row;
+  b->model = model;
+  const char *chosen[4] = {bike_texture, wheel_texture, rider_texture, head_texture};
+  load_part_graphics(b, chosen);
   snprintf(b->number, sizeof b->number, "%s", number ? number : "");
   snprintf(b->model_name, sizeof b->model_name, "%s", row->name);
 
-  *model = *row;
-  b->model = model;
   b->engine_inertia = model->engine_inertia;
   b->timing = timing;
   racer_timing_init(timing);

@@ -54,6 +54,17 @@ void frame_and_rider_mass(dMass *frame, dMass *rider, const BikeModel *model, fl
 
 void bike_setup_defaults(Bike *bike);
 
+// ---- part graphics (bike_graphics.cpp) ----
+// The variant a texture names ("-alt1" in "@crf450v2013-alt1-.png"): 1 and the text, or 0.
+int texture_variant(const char *texture, char *out, size_t size);
+// "@x_frame.jm" with variant "-alt1" gives "@x_frame-alt1.jm".
+void variant_model_name(const char *model, const char *variant, char *out, size_t size);
+// Number plate colours from a bike texture's information text (unchanged without tags).
+void parse_number_colours(const char *info, uint8_t background[3], uint8_t foreground[3]);
+// Loads the four textures (chosen: bike, wheel, riding gear, helmet; null = default) and
+// the part models, with the fallback to the model's default textures.
+void load_part_graphics(Bike *bike, const char *const chosen[4]);
+
 // Session-wide setup state (bike_suspension.cpp).
 struct SetupState {
   int out_of_range;     // a value lay far outside its range (reported by the compact state)

@@ -115,6 +115,33 @@ TEST_F(BikeTest, ResetPutsBackBuildPoseAndClearsRaceState) {
   EXPECT_EQ(dBodyGetLinearVel(b()->bodies[REAR_WHEEL_BODY])[2], 0);
 }
 
+TEST(BikeGraphics, VariantsAndNumberColours) {
+  char v[64], name[256];
+  EXPECT_TRUE(texture_variant("@bikes/crf450v2013-alt1-red.png", v, sizeof v));
+  EXPECT_STREQ(v, "-alt1");
+  EXPECT_FALSE(texture_variant("@bikes/crf450v2013-red.png", v, sizeof v));
+  EXPECT_FALSE(texture_variant("@a-b/c.png", v, sizeof v));  // dashes of the directory
+  variant_model_name("@crf450v2013_frame.jm", "-alt1", name, sizeof name);
+  EXPECT_STREQ(name, "@crf450v2013_frame-alt1.jm");
+  uint8_t bg[3] = {255, 255, 255}, fg[3] = {0, 0, 0};
+  parse_number_colours("x [numberforeground:2,0.5,-1] y", bg, fg);
+  EXPECT_EQ(fg[0], 255);
+  EXPECT_EQ(fg[1], 127);
+  EXPECT_EQ(fg[2], 0);
+  EXPECT_EQ(bg[0], 255);  // no background tag: unchanged
+  parse_number_colours(nullptr, bg, fg);
+  EXPECT_EQ(fg[0], 255);
+}
+
+TEST_F(BikeTest, MissingChosenTextureFallsBackToTheModelDefault) {
+  Bike *other = build_racer("crf450(2013)", 1, "7", "@no_such_gear.png", nullptr,
+                            "@no_such_bike.png", nullptr);
+  EXPECT_STREQ(other->texture_names[BIKE_TEXTURE], other->model->bike_texture);
+  EXPECT_STREQ(other->texture_names[GEAR_TEXTURE], other->model->rider_texture);
+  EXPECT_STREQ(other->texture_names[WHEEL_TEXTURE], "@wheels.png");
+  free_racer(other);
+}
+
 // ---- tyre contact ----
 
 TEST_F(BikeTest, WheelAtBuildHeightOnFlatGround) {
