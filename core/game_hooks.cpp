@@ -2,6 +2,7 @@
 // the robot riders into the race session.
 #include "bike/bike.h"
 #include "core/game.h"
+#include "race/demo.h"
 #include "race/race.h"
 #include "robot/robot.h"
 #include "terrain/terrain.h"
@@ -30,6 +31,8 @@ void game_install_session_hooks() {
   hooks.object_contact_pass = nullptr;
   hooks.bike_contact_pass = nullptr;
   hooks.physics_step = racer_physics_step;
+  // Demo racers, ghosts and server racers are posed from their history each tick.
+  hooks.place_remote = place_remote_from_history;
   set_session_hooks(&hooks);
   // Auto pilot, learnt lines and line learning (wraps the physics step to sample).
   robot_install_hooks();

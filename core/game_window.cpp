@@ -14,6 +14,7 @@
 #include "platform/velk_audio.h"
 #include "platform/velk_input.h"
 #include "platform/velk_window.h"
+#include "race/demo.h"
 #include "race/race.h"
 #include "render/texture.h"
 #include "robot/robot.h"
@@ -187,18 +188,32 @@ int game_run_windowed() {
   game_install_session_hooks();
   robot_set_options(o->debug_level, o->learn_lines);
 
-  // 31. An empty racer table; the player rides in slot 0.
+  // 30. A demo on the command line: its track becomes the start track.
+  bool playback = false, has_start = track_catalogue()->selected >= 0;
+  char demo_track[256];
+  if (o->file && demo_file_track(o->file, demo_track, sizeof demo_track)) {
+    playback = true;
+    has_start = true;
+    const TrackCatalogue *tracks = track_catalogue();
+    const char *name = nullptr;
+    for (int i = 0; i < tracks->count; i++)
+      if (!strcmp(tracks->dirs[i], demo_track)) name = tracks->names[i];
+    track_select(demo_track, name);
+  }
+
+  // 31. An empty racer table; without a demo to play the player rides in slot 0.
   racer_table_reset();
   int *lineup = session_lineup();
   for (int i = 0; i < MAX_RACERS; i++) lineup[i] = LINEUP_EMPTY;
-  lineup[0] = LINEUP_HUMAN;
+  if (!playback) lineup[0] = LINEUP_HUMAN;
 
   // 32. The start track. Until the menus exist the selected track (option or
   // configuration) starts a practice ride, so the game opens on a bike, not a blank sky.
-  if (track_catalogue()->selected >= 0) {
+  // 33. The main menu would open here (unless connecting); there are no menus yet.
+  if (has_start) {
     int copy[MAX_RACERS];
     memcpy(copy, lineup, sizeof copy);
-    if (start_session(copy, 0, 0, 0, 1000, cfg->skill.index))
+    if (start_session(copy, playback, 0, 0, 1000, cfg->skill.index))
       frame_set_view_mode(VIEW_RIDER);
   }
 

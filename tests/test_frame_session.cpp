@@ -19,6 +19,7 @@
 #include "files/files.h"
 #include "platform/velk.h"
 #include "platform/velk_input.h"
+#include "race/demo.h"
 #include "race/race.h"
 #include "terrain/terrain.h"
 #include "track/track.h"
@@ -446,4 +447,28 @@ TEST_F(FrameSession, FreeCameraWithoutARacerStartsAboveTheField) {
   EXPECT_GT(p.y, terrain_height(t, p.x, p.z) + 10);
   CameraPose pose = view_camera_pose(camera_view_active());
   EXPECT_NEAR(pose.rotation[8], 1, 1e-5) << "looking north (-z)";
+}
+
+TEST_F(FrameSession, DemoRacersArePosedFromTheirHistory) {
+  // Record a human ride in which the bike is carried sideways, then play it back.
+  int lineup[MAX_RACERS] = {LINEUP_HUMAN};
+  ASSERT_EQ(start_session(lineup, 0, 1, 0, 3, 1), 1);
+  for (int i = 0; i < 256; i++) {
+    translate_racer(local_bike(), 0.05f, 0, 0);
+    run_tick();
+  }
+  Vec3 recorded_start{}, recorded_end{};
+  session_end();  // finishes the recording
+  int empty[MAX_RACERS] = {};
+  demo_choose_file("@demos/default.dvdemo");
+  ASSERT_EQ(start_session(empty, 1, 0, 0, 3, 1), 1);
+  ASSERT_NE(racer_at(0)->bike, nullptr);
+  EXPECT_EQ(racer_at(0)->kind, RACER_REMOTE);
+  const dReal *p = dBodyGetPosition(racer_at(0)->bike->bodies[FRAME_BODY]);
+  run_tick();
+  recorded_start = vec3((float)p[0], (float)p[1], (float)p[2]);
+  for (int i = 0; i < 200; i++) run_tick();
+  recorded_end = vec3((float)p[0], (float)p[1], (float)p[2]);
+  EXPECT_NEAR(recorded_end.x - recorded_start.x, 200 * 0.05f, 1.0f);
+  demo_choose_file(nullptr);
 }
