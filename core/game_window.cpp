@@ -179,6 +179,7 @@ int game_run_windowed() {
   fh.audio_block = audio_block;
   fh.finish = s_game.render.finish;
   fh.after_pass = s_game.after_pass;
+  fh.demo_seek = seek_demo;
   frame_set_hooks(&fh);
 
   // 29. The rigid-body world: y up, lengths in feet.
