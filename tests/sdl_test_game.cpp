@@ -261,4 +261,53 @@ TEST(Game, RecordAudioWritesOneBlockPerTick) {
   (void)system(("rm -rf " + home).c_str());
 }
 
+TEST(Game, PrintOrientationWritesTheRidersCamera) {
+  std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
+  if (access(binary.c_str(), X_OK) != 0) GTEST_SKIP() << "the game is not built: " << binary;
+  std::string home = make_home("orientation");
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
+    execl(binary.c_str(), "dirtvane", "--track", "rabbithill", "--nosound", "--warp",
+          "--print-orientation", "--width", "64", "--height", "48", (char *)nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  FILE *in = fdopen(out[0], "r");
+  char line[512];
+  double last_t = -1;
+  for (int i = 0; i < 3; i++) {
+    ASSERT_TRUE(fgets(line, sizeof line, in)) << "line " << i;
+    double t;
+    float v[9];
+    char end = 0;
+    ASSERT_EQ(sscanf(line, "t=%lf p0=%f p1=%f p2=%f x0=%f x1=%f x2=%f z0=%f z1=%f z2=%f%c", &t,
+                     &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &end),
+              11)
+        << line;
+    EXPECT_EQ(end, '\n');
+    EXPECT_GT(t, last_t) << "one line per drawn frame, simulated time going on";
+    last_t = t;
+    EXPECT_NEAR(v[3] * v[3] + v[4] * v[4] + v[5] * v[5], 1, 1e-4) << "x axis";
+    EXPECT_NEAR(v[6] * v[6] + v[7] * v[7] + v[8] * v[8], 1, 1e-4) << "z axis";
+    EXPECT_NEAR(v[3] * v[6] + v[4] * v[7] + v[5] * v[8], 0, 1e-4) << "perpendicular";
+  }
+  kill(pid, SIGTERM);
+  while (fgets(line, sizeof line, in)) {
+  }
+  fclose(in);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  (void)system(("rm -rf " + home).c_str());
+}
+
 }  // namespace
