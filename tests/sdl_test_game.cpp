@@ -80,6 +80,8 @@ void ride_pass(VelkWindow *) {
   if (r.stage == 0) {
     r.start = frame_position(b);
     push_key(SDL_SCANCODE_X, true);  // throttle
+    push_key(SDL_SCANCODE_S, true);  // screenshot
+    push_key(SDL_SCANCODE_S, false);
     r.stage = 1;
   } else if (r.stage == 1 && c->tick > c->start_tick + 2 * 128) {
     r.turn_start = frame_position(b);
@@ -135,6 +137,9 @@ TEST(Game, RiddenFromTheKeyboardThenAnOrderlyExit) {
   std::string config = read_file(home + "/Dirtvane/config");
   EXPECT_NE(config.find("video_mode=Windowed"), std::string::npos);
   EXPECT_NE(config.find("throttle_key="), std::string::npos);
+  // The screenshot key wrote the frame as a PNG in the home directory.
+  std::string shot = read_file(home + "/Dirtvane/screenshot001.png");
+  EXPECT_EQ(shot.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
   (void)system(("rm -rf " + home).c_str());
 }
 
