@@ -43,6 +43,7 @@ static struct {
   float chase_height;    // ft
   CameraPose pose;       // the view drawn last
   int drawable_width, drawable_height;  // pixels, last frame
+  bool screenshot_pending;  // taken from the next frame drawn, before it is presented
   KeyBinding *capturing;  // binding being captured by the key-binding screen, or null
 } s_loop;
 
@@ -156,8 +157,8 @@ static void game_key(int code, int pressed) {
   } else if (is_binding(NEXT_KEY, code)) {
     step_viewed_racer(+1);
   } else if (is_binding(SCREENSHOT_KEY, code)) {
-    if (s_loop.view_mode != VIEW_EDITOR)
-      take_screenshot(s_loop.drawable_width, s_loop.drawable_height);
+    // The back buffer is undefined once presented: the shot is read from the next frame.
+    if (s_loop.view_mode != VIEW_EDITOR) s_loop.screenshot_pending = true;
   } else {
     for (int d = 0; d < 10; d++) {
       if (code != s_fixed_codes[FIXED_DIGIT0 + d]) continue;
@@ -409,6 +410,8 @@ int frame_pass(VelkWindow *window, const FrameClock *clock) {
     if (s_hooks.draw_view) s_hooks.draw_view(s_loop.view_mode, frame->width, frame->height);
     if (s_options.record_video && !s_loop.paused && track_loaded())
       write_video_frame(frame->width, frame->height);
+    if (s_loop.screenshot_pending) take_screenshot(frame->width, frame->height);
+    s_loop.screenshot_pending = false;
     if (s_options.glfinish && s_hooks.finish) s_hooks.finish();
     velk_gl_end_frame(window);
   }
