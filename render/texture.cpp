@@ -441,6 +441,42 @@ int texture_animation_current(uint32_t id) {
   return a ? a->current : -1;
 }
 
+// An image holding its own mip levels: level 0 is the top two thirds; each next level
+// (half size) lies below the previous one while it starts inside the image, else to its
+// right. Fills `chain` (sized for the whole image) and returns 1; 0 when the height is
+// not 3/2 of a level or a level would lie outside the image.
+static int custom_mips(const Image *image, uint8_t *chain, int channels) {
+  int w = image->width, h0 = image->height * 2 / 3;
+  if ((2 * image->height) % 3 || h0 < 1) return 0;
+  uint8_t *out = (uint8_t *)malloc(mip_chain_size(w, h0, channels));
+  if (!out) fatal_out_of_memory();
+  uint8_t *level = out;
+  int x = 0, y = 0, lw = w, lh = h0;
+  for (;;) {
+    if (x + lw > image->width || y + lh > image->height) {
+      free(out);
+      return 0;
+    }
+    for (int r = 0; r < lh; r++)
+      for (int c = 0; c < lw; c++) {
+        const uint8_t *p = image->pixels + (size_t(y + r) * image->width + size_t(x + c)) * image->channels;
+        uint8_t *q = level + (size_t(r) * lw + c) * channels;
+        if (image->channels == 1) q[0] = q[1] = q[2] = p[0];
+        else memcpy(q, p, 3);
+        if (channels == 4) q[3] = image->channels == 4 ? p[3] : 255;
+      }
+    level += size_t(lw) * lh * channels;
+    if (lw == 1 && lh == 1) break;
+    int nw = lw > 1 ? lw / 2 : 1, nh = lh > 1 ? lh / 2 : 1;
+    if (y + lh < image->height) y += lh;  // below the previous level
+    else x += lw;                        // else to its right, at the same height
+    lw = nw, lh = nh;
+  }
+  memcpy(chain, out, size_t(level - out));
+  free(out);
+  return 1;
+}
+
 static uint32_t texture_load_named(const char *request, int depth);
 
 static uint32_t load_link(const char *name, const uint8_t *data, size_t size, int depth) {
@@ -508,12 +544,20 @@ static uint32_t texture_load_named(const char *request, int depth) {
   if (s_config.compress == 0) flags &= ~TEXTURE_COMPRESS;
   if (s_config.compress == 2) flags |= TEXTURE_COMPRESS;
   int max_alpha = info && strstr(info, "[mip_max_alpha]");
-  if (!is_power_of_two(image.width) || !is_power_of_two(image.height))
-    show_messagef("Warning: Non power of 2 texture '%.950s'", name);
   int channels = image.channels == 4 ? 4 : 3;
   uint8_t *chain = chain_of(&image, channels, max_alpha);
+  int height = image.height;
+  if (info && strstr(info, "[mip_custom]")) {
+    if (!custom_mips(&image, chain, channels)) {
+      show_messagef("Warning: Invalid height for custom MIP map in '%.950s'", name);
+    } else {
+      height = image.height * 2 / 3;
+    }
+  }
+  if (!is_power_of_two(image.width) || !is_power_of_two(height))
+    show_messagef("Warning: Non power of 2 texture '%.950s'", name);
   unsigned long before = s_reg.memory;
-  uint32_t id = texture_from_pixels(chain, image.width, image.height, channels, detail, flags);
+  uint32_t id = texture_from_pixels(chain, image.width, height, channels, detail, flags);
   free(chain);
   image_free(&image);
   TextureEntry e = {id, s_reg.generation, s_reg.memory - before, info, copy_string(name)};

@@ -388,3 +388,23 @@ TEST_F(Images, AnimatedTextures) {
   EXPECT_EQ(other, id);  // loaded before the first track: permanent
   texture_set_gl_hooks(nullptr);
 }
+
+TEST_F(Images, CustomMipLevels) {
+  s_uploads = {};
+  TextureGlHooks hooks = {fake_upload, fake_destroy, nullptr};
+  texture_set_gl_hooks(&hooks);
+  // 4 x 6 with [mip_custom]: level 0 is 4 x 4, level 1 (2 x 2) below it, level 2 (1 x 1)
+  // to the right of level 1, and so on.
+  ASSERT_EQ(png_write_rgb(file("custom.png").c_str(), std::vector<uint8_t>(4 * 6 * 3, 7).data(), 4, 6), 1);
+  write("custom.png.info", "[mip_custom]");
+  ASSERT_NE(texture_load(file("custom.png").c_str()), 0u);
+  EXPECT_EQ(s_uploads.width, 4);
+  EXPECT_EQ(s_uploads.height, 4);
+  EXPECT_FALSE(logged("Invalid height for custom MIP map"));
+  ASSERT_EQ(png_write_rgb(file("odd.png").c_str(), std::vector<uint8_t>(4 * 4 * 3, 7).data(), 4, 4), 1);
+  write("odd.png.info", "[mip_custom]");
+  ASSERT_NE(texture_load(file("odd.png").c_str()), 0u);
+  EXPECT_EQ(s_uploads.height, 4);
+  EXPECT_TRUE(logged(("Warning: Invalid height for custom MIP map in '" + file("odd.png") + "'").c_str()));
+  texture_set_gl_hooks(nullptr);
+}
