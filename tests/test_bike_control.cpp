@@ -5,6 +5,7 @@
 
 #include "files/config.h"
 #include "render/model.h"
+#include "track/track.h"
 
 namespace {
 
@@ -222,6 +223,31 @@ TEST_F(ControlTest, LandingDampingFallsOffAfterTouchdown) {
     }
   }
   EXPECT_GE(landed, 0);
+}
+
+TEST_F(ControlTest, RealignmentTurnsAFallenBikeTowardTheNextGate) {
+  // Gate 1 lies 100 ft to the bike's right (+x); the bike lies at 40 degrees, stopped.
+  TimingGate gates[2] = {{2048, 0, 1900, 0, 0, -1, 20}, {2148, 0, 2048, 1, 0, 0, 20}};
+  int first[2] = {0, 1}, normal[2] = {0, 1};
+  ASSERT_TRUE(set_timing_gates(gates, 2, first, 2, normal, 2));
+  reset_racer(b());
+  rotate_racer(b(), 0, 0, 1, 0.7f);  // leaning left, about the build frame's origin
+  float low = fminf(body_position(b()->bodies[FRONT_WHEEL_BODY]).y,
+                    body_position(b()->bodies[REAR_WHEEL_BODY]).y);
+  translate_racer(b(), 2048, 0.95f - low, 2048);
+  b()->timing->next_gate = 1;
+  Vec3 f0 = body_vector(b()->bodies[FRAME_BODY], 0, 0, -1);
+  for (int t = 0; t < 128 * 2; t++) {
+    b()->controls.dab = 1;
+    rig.step();
+  }
+  Vec3 f = body_vector(b()->bodies[FRAME_BODY], 0, 0, -1);
+  float heading0 = atan2f(f0.x, -f0.z), heading = atan2f(f.x, -f.z);
+  printf("realignment: heading %.1f -> %.1f deg (gate at +90), roll now %.1f deg\n",
+         heading0 * 57.3f, heading * 57.3f, rig.roll() * 57.3f);
+  EXPECT_GT(heading - heading0, 1.2f);  // turned right, toward the gate
+  EXPECT_LT(heading - heading0, 1.8f);
+  clear_timing_gates();
 }
 
 }  // namespace
