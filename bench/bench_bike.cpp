@@ -183,7 +183,7 @@ void BM_RacerTick(benchmark::State &state) {
     return;
   }
   Bike *b = build_racer("crf450(2013)", 0, "1", nullptr, nullptr, nullptr, nullptr);
-  std::vector<double> whole, step;
+  std::vector<double> whole, step, collide, own;
   double speed = 0;
   int tick = 0;
   for (auto _ : state) {
@@ -205,12 +205,16 @@ void BM_RacerTick(benchmark::State &state) {
     double t3 = cycles();
     whole.push_back(t3 - t0);
     step.push_back(t2 - t1);
+    collide.push_back(t1 - t0);
+    own.push_back(t3 - t2);
     speed += body_speed(b->bodies[FRAME_BODY]);
   }
   double w = median(&whole), st = median(&step);
   state.counters["tick_kcycles"] = w / 1000;
   state.counters["world_step_kcycles"] = st / 1000;
   state.counters["ratio"] = w / st;
+  state.counters["collisions_kcycles"] = median(&collide) / 1000;
+  state.counters["physics_step_kcycles"] = median(&own) / 1000;
   state.counters["mean_speed"] = speed / tick;
   free_racer(b);
   physics_world_destroy();

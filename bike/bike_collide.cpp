@@ -189,9 +189,10 @@ int shape_vs_terrain(Shape *shape, dBodyID body, Vec3 position, const float r[9]
   int touched = 0;
   for (int i = 0; i < shape->count; i++) {
     const ShapeSphere &e = shape->spheres[i];
-    Vec3 p, n;
+    Vec3 centre = {e.x, e.y, e.z}, p, n;
     float depth;
-    if (!sphere_vs_terrain(terrain, Vec3{e.x, e.y, e.z}, e.radius, &p, &n, &depth)) continue;
+    if (centre.y - e.radius > highest_ground(terrain, centre, e.radius)) continue;  // clear
+    if (!sphere_vs_terrain(terrain, centre, e.radius, &p, &n, &depth)) continue;
     touched = 1;
     if (!body) continue;
     // The ground's own spring, whatever the element's stiffness against other spheres.
