@@ -225,6 +225,20 @@ TEST_F(ControlTest, LandingDampingFallsOffAfterTouchdown) {
   EXPECT_GE(landed, 0);
 }
 
+TEST_F(ControlTest, RiderSpringsAtZeroLeaveOnlyTheForeAftContact) {
+  translate_racer(b(), 2048, 0, 2048);
+  rig.run(16);
+  dBodyID rider = b()->bodies[RIDER_BODY];
+  // The rider's joint plus the two spring contacts of this tick.
+  EXPECT_EQ(dBodyGetNumJoints(rider), 3);
+  for (auto setter : {set_rider_yspring, set_rider_ydamping, set_rider_zspring, set_rider_zdamping})
+    setter(b(), 0);
+  dJointGroupEmpty(physics_contact_group());
+  rider_mount_step(b());
+  EXPECT_EQ(dBodyGetNumJoints(rider), 2);  // the vertical contact is gone (kp + kd = 0)
+  dJointGroupEmpty(physics_contact_group());
+}
+
 TEST_F(ControlTest, RealignmentTurnsAFallenBikeTowardTheNextGate) {
   // Gate 1 lies 100 ft to the bike's right (+x); the bike lies at 40 degrees, stopped.
   TimingGate gates[2] = {{2048, 0, 1900, 0, 0, -1, 20}, {2148, 0, 2048, 1, 0, 0, 20}};
