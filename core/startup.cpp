@@ -15,6 +15,7 @@
 #include "files/files.h"
 #include "platform/velk.h"
 #include "race/race.h"
+#include "robot/robot.h"
 #include "track/track.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -129,6 +130,14 @@ void startup_reset() {
   run_options_defaults(run_options());
 }
 
+// The index of a track directory in the catalogue, -1 when it is not a catalogued track.
+static int catalogue_track_index(const char *dir) {
+  const TrackCatalogue *tracks = track_catalogue();
+  for (int i = 0; i < tracks->count; i++)
+    if (!strcmp(tracks->dirs[i], dir)) return i;
+  return -1;
+}
+
 int startup_headless(int argc, char **argv) {
   RunOptions *o = run_options();
   // 1. Defaults, and the control channels of the frame loop.
@@ -171,6 +180,9 @@ int startup_headless(int argc, char **argv) {
     return 1;
   }
   scan_demos();
+  SessionHooks hooks = session_hooks() ? *session_hooks() : SessionHooks{};
+  hooks.track_index = catalogue_track_index;
+  set_session_hooks(&hooks);
   scan_series();
 
   // 19. The start track: the option, else the configuration's.
@@ -186,8 +198,10 @@ int startup_headless(int argc, char **argv) {
 }
 
 int exit_path() {
-  // The server, series, learnt-line, demo, world, window and sound steps join here as
-  // game_main comes to start those parts.
+  // 2. A running points-series event keeps its result. 3. Learnt lines are saved.
+  int event;
+  if (running_series(&event) >= 0) record_series_event();
+  lines_save();
   velk_log("Deallocating bikes\n");
   session_end();
   velk_log("Finished deallocating bikes\n");
