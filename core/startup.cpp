@@ -15,7 +15,10 @@
 #include "files/files.h"
 #include "platform/velk.h"
 #include "race/race.h"
+#include "render/model.h"
+#include "render/texture.h"
 #include "robot/robot.h"
+#include "terrain/terrain.h"
 #include "track/track.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -168,6 +171,13 @@ int startup_headless(int argc, char **argv) {
   run_options_from_config(o);
   int status = parse_command_line(argc, argv, o);
   if (status >= 0) return status;
+
+  // The loaders' options follow the command line.
+  terrain_set_options(o->debug_level, o->ground_detail);
+  texture_set_options(o->texture_detail, o->debug_level,
+                      strcmp(choice_text(&config()->texture_compress), "Yes") == 0);
+  model_set_debug_level(o->debug_level);
+  track_set_options(o->debug_level, 0, 0);  // 0: the load's default render method
 
   SessionOptions *session = session_options();
   session->practice = o->practice;
