@@ -38,6 +38,8 @@ struct Options {
   const char *out = "tools/lines";
   const char *from = nullptr;  // start from the lines in this directory, without recording
   int quiet = 0;
+  int race = 0;       // check instead of learning: a race of this many robots
+  int race_laps = 5;
 };
 
 // The scripted rider rides the designed line at this share of its speeds, by skill.
@@ -54,7 +56,10 @@ void usage() {
           "  --robots N       robots in each practice session (12)\n"
           "  --out DIR        output directory (tools/lines)\n"
           "  --from DIR       start from the lines in DIR instead of recording new ones\n"
-          "  --quiet          print only the summary\n");
+          "  --quiet          print only the summary\n"
+          "  --race N         check instead: a race of N robots on the lines (of --from, else\n"
+          "                   the data directory) for each skill, with lap times and crashes\n"
+          "  --race-laps N    laps of the check race (5)\n");
 }
 
 int parse_count(const char *text, int low, int high, int *out) {
@@ -90,6 +95,10 @@ int parse_options(int argc, char **argv, Options *o) {
       o->out = v;
     } else if (!strcmp(a, "--from") && (v = value())) {
       o->from = v;
+    } else if (!strcmp(a, "--race") && (v = value())) {
+      if (!parse_count(v, 1, 40, &o->race)) return 0;
+    } else if (!strcmp(a, "--race-laps") && (v = value())) {
+      if (!parse_count(v, 1, 100, &o->race_laps)) return 0;
     } else if (!strcmp(a, "--quiet")) {
       o->quiet = 1;
     } else {
@@ -107,7 +116,24 @@ int parse_options(int argc, char **argv, Options *o) {
 // ---------------------------------------------------------------------------------------
 struct RacingLine {
   std::vector<LinePoint> lap, start;
+  std::vector<char> lap_jump, start_jump;  // the run-up to a take-off and the flight
 };
+
+// Marks the points from 80 ft before each take-off to its landing: a slower rider still
+// takes the jumps at the designed speed, or it lands on the face of the next one.
+void mark_jumps(const std::vector<LinePoint> &line, std::vector<char> *jump) {
+  jump->assign(line.size(), 0);
+  for (size_t i = 0; i < line.size(); i++) {
+    if (line[i].speed >= 0 || (i > 0 && line[i - 1].speed < 0)) continue;
+    // Point i is the first one in the air: walk back along the run-up.
+    float run = 0;
+    for (size_t k = i; k > 0 && run < 80; k--) {
+      (*jump)[k - 1] = 1;
+      run += std::hypot(line[k].x - line[k - 1].x, line[k].z - line[k - 1].z);
+    }
+    for (size_t k = i; k < line.size() && line[k].speed < 0; k++) (*jump)[k] = 1;
+  }
+}
 
 int read_racing_line(const char *track, RacingLine *out) {
   std::string name = std::string("@") + track + "/racing_line";
@@ -138,6 +164,8 @@ int read_racing_line(const char *track, RacingLine *out) {
     if (flag == 1) airborne = 1;
   }
   datafile_close(f);
+  mark_jumps(out->lap, &out->lap_jump);
+  mark_jumps(out->start, &out->start_jump);
   return !out->lap.empty();
 }
 
@@ -182,7 +210,10 @@ void set_scripted_route(Racer *racer, int slot) {
     float d = std::hypot(start[i].x - ax, start[i].z - az);
     if (d < best) best = d, join = i;
   }
+  const std::vector<char> &start_jump = g_run.line->start.empty() ? g_run.line->lap_jump
+                                                                     : g_run.line->start_jump;
   std::vector<LinePoint> route;
+  std::vector<char> jump;
   const LinePoint &j = start[join];
   float speed = std::fabs(j.speed) > 20 ? std::fabs(j.speed) : 20;
   for (int k = 0; k <= 6; k++)  // 30 ft straight out of the gate
@@ -195,10 +226,19 @@ void set_scripted_route(Racer *racer, int slot) {
     route.push_back(LinePoint{from.x + (j.x - from.x) * u, from.y + (j.y - from.y) * u,
                               from.z + (j.z - from.z) * u, speed, 0});
   }
-  for (size_t i = join; i < start.size(); i++) route.push_back(start[i]);
+  jump.assign(route.size(), 0);
+  for (size_t i = join; i < start.size(); i++) {
+    route.push_back(start[i]);
+    jump.push_back(start_jump[i]);
+  }
   for (int lap = 0; lap < g_run.laps + 1; lap++)
-    for (const LinePoint &p : g_run.line->lap) route.push_back(p);
-  for (LinePoint &p : route) p.speed *= g_run.pace;
+    for (size_t i = 0; i < g_run.line->lap.size(); i++) {
+      route.push_back(g_run.line->lap[i]);
+      jump.push_back(g_run.line->lap_jump[i]);
+    }
+  // The skill's pace, except into and over the jumps (never above the designed speed).
+  for (size_t i = 0; i < route.size(); i++)
+    route[i].speed *= jump[i] ? (g_run.pace > 0.95f ? g_run.pace : 0.95f) : g_run.pace;
   set_robot_route(slot, route.data(), (int)route.size(), 2, 3840);
 }
 
@@ -272,6 +312,68 @@ int count_lines(int *with_runs) {
   return n;
 }
 
+// The check race: every robot's laps, crashes and its longest stand-still after the start.
+void check_race(const Options &o, const std::string &track, int skill) {
+  int lineup[MAX_RACERS] = {};
+  for (int i = 0; i < o.race; i++) lineup[i] = LINEUP_ROBOT;
+  session_options()->practice = 0;
+  session_clock()->tick = 4242 + skill;
+  if (!start_session(lineup, 0, 0, 0, o.race_laps, skill)) return;
+  if (o.from) {
+    std::string path = std::string(o.from) + "/" + track + "/" + lines_file_name(skill);
+    clear_lines();
+    lines_read_file(path.c_str());
+    lines_analyse();
+  }
+  // The human laps behind the lines: the best recorded time of every lap section.
+  double ideal = 0;
+  for (int k = line_first_sections(); k < line_section_count(); k++) {
+    int best = LINE_NO_TIME;
+    for (int i = 0; i < LINE_SLOTS; i++)
+      if (line_slots(k)[i].count && line_slots(k)[i].recorded_time1 < best)
+        best = line_slots(k)[i].recorded_time1;
+    ideal += best * TICK;
+  }
+  const SessionClock *c = session_clock();
+  int still[MAX_RACERS] = {}, longest[MAX_RACERS] = {};
+  while (!c->results_final && c->tick < c->start_tick + 40 * 60 * 128) {
+    run_tick();
+    if (c->tick < c->start_tick + 5 * 128) continue;
+    for (int slot = 0; slot < racer_count(); slot++) {
+      Racer *r = racer_at(slot);
+      if (!r->bike || r->bike->timing->finished) continue;
+      const dReal *v = dBodyGetLinearVel(r->bike->bodies[FRAME_BODY]);
+      still[slot] = v[0] * v[0] + v[2] * v[2] < 4 ? still[slot] + 1 : 0;
+      if (still[slot] > longest[slot]) longest[slot] = still[slot];
+    }
+  }
+  GateField field = {};
+  field.start_tick = c->start_tick;
+  field.tick = c->tick;
+  int finished = 0, crashes = 0, laps = 0, worst_still = 0;
+  double total = 0, best = 0;
+  for (int slot = 0; slot < racer_count(); slot++) {
+    Racer *r = racer_at(slot);
+    if (!r->bike) continue;
+    finished += r->bike->timing->finished != 0;
+    crashes += r->bike->crash_count;
+    if (longest[slot] > worst_still) worst_still = longest[slot];
+    for (int lap = 2; lap <= laps_completed(r->bike->timing); lap++) {
+      double t = lap_time(r->bike->timing, lap, &field);
+      if (t <= 0) continue;
+      total += t;
+      laps++;
+      if (best == 0 || t < best) best = t;
+    }
+  }
+  printf("%s %s: %d robots, %d finished, race %.1f s, best lap %.2f s, mean lap %.2f s, "
+         "%d crashes, longest stand-still %.1f s, best human lap of the lines %.2f s\n",
+         track.c_str(), lines_file_name(skill), racer_count(), finished,
+         (c->tick - c->start_tick) * TICK, best, laps ? total / laps : 0.0, crashes,
+         worst_still * TICK, ideal);
+  fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -287,14 +389,22 @@ int main(int argc, char **argv) {
   racer_table_reset();
   robot_set_options(0, 0);
   robot_install_hooks();
-  SessionHooks hooks = *session_hooks();
-  hooks.lines_save = keep_lines;
-  hooks.lines_load = analyse_lines;
-  hooks.human_controls = scripted_human;
-  set_session_hooks(&hooks);
+  if (!o.race) {
+    SessionHooks hooks = *session_hooks();
+    hooks.lines_save = keep_lines;
+    hooks.lines_load = analyse_lines;
+    hooks.human_controls = scripted_human;
+    set_session_hooks(&hooks);
+  }
 
   int status = 0;
   for (const std::string &track : o.tracks) {
+    if (o.race) {
+      track_select(track.c_str(), nullptr);
+      for (int skill = 0; skill < SKILL_LEVELS; skill++)
+        if (o.skill < 0 || skill == o.skill) check_race(o, track, skill);
+      continue;
+    }
     RacingLine line;
     if (!read_racing_line(track.c_str(), &line)) {
       fprintf(stderr, "dvlearn: no racing line for '%s'\n", track.c_str());
