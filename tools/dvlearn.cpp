@@ -32,8 +32,8 @@ struct Options {
   std::vector<std::string> tracks;
   int skill = -1;        // -1 = all three
   int human_laps = 6;    // laps the scripted rider records
-  int sessions = 3;      // practice sessions of robots
-  int robot_laps = 4;    // laps per practice session
+  int sessions = 2;      // practice sessions of robots
+  int robot_laps = 3;    // laps per practice session
   int robots = 12;       // robots per practice session
   const char *out = "tools/lines";
   const char *from = nullptr;  // start from the lines in this directory, without recording
@@ -51,8 +51,8 @@ void usage() {
           "  --track DIR      a track to learn (repeatable; rabbithill and practice)\n"
           "  --skill S        Novice, Amateur, Expert or 0-2 (all three)\n"
           "  --human-laps N   laps of the scripted rider (6)\n"
-          "  --sessions N     practice sessions of robots after it (3)\n"
-          "  --robot-laps N   laps of each practice session (4)\n"
+          "  --sessions N     practice sessions of robots after it (2)\n"
+          "  --robot-laps N   laps of each practice session (3)\n"
           "  --robots N       robots in each practice session (12)\n"
           "  --out DIR        output directory (tools/lines)\n"
           "  --from DIR       start from the lines in DIR instead of recording new ones\n"
