@@ -76,7 +76,8 @@ int line_set(int store_index, int slot, const LinePoint *points, int count, int 
 void learn_tick(int slot);
 // After the crossing check stored a crossing; `exact` when it was the expected next gate.
 void learn_crossing(int slot, int crossing, int exact);
-// Per-racer learning state back to empty (session start).
+// Per-racer learning state back to empty, personality 0 (session start, before the
+// robots are named).
 void learn_reset_racer(int slot);
 // The slot's crash flag (1 a crash just happened, 2 counted); the crash detection sets 1.
 void set_learn_crash(int slot);

@@ -427,6 +427,7 @@ void learn_reset_racer(int slot) {
     rr->spoilt[p] = 0;
   }
   for (int &id : rr->riding) id = 0;
+  rr->personality = 0;  // the session names its robots after this
   rr->crash_flag = 0;
   rr->crash_seen = 0;
 }

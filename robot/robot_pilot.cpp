@@ -871,10 +871,7 @@ int hook_line_point(Racer *racer, int slot, Vec3 *out) {
 
 // A session starts: every racer's learning state is wiped before the robots are named.
 void hook_lines_load(int skill) {
-  for (int slot = 0; slot < MAX_RACERS; slot++) {
-    learn_reset_racer(slot);
-    robot_racer(slot)->personality = 0;
-  }
+  for (int slot = 0; slot < MAX_RACERS; slot++) learn_reset_racer(slot);
   lines_load(skill);
 }
 }  // namespace
