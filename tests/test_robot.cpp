@@ -303,3 +303,31 @@ TEST_F(Robot, FinishSlowsTheRestOfTheRoute) {
 }
 
 }  // namespace
+
+namespace {
+
+int g_steps = 0;
+void counting_step(Bike *, int) { g_steps++; }
+
+TEST(RobotHooks, InstallKeepsOtherHooksAndWrapsAPhysicsOverrideOnce) {
+  SessionHooks h = {};
+  h.physics_step = counting_step;
+  set_session_hooks(&h);
+  robot_install_hooks();
+  robot_install_hooks();  // a second install must not wrap the wrapper
+  const SessionHooks *now = session_hooks();
+  EXPECT_EQ(now->learn_crossing, &learn_crossing);
+  EXPECT_EQ(now->allocate_lines, &allocate_lines);
+  EXPECT_EQ(now->auto_pilot_tick, &auto_pilot_tick);
+  EXPECT_EQ(now->auto_pilot_reset, &auto_pilot_reset);
+  EXPECT_EQ(now->lines_save, &lines_save);
+  EXPECT_NE(now->lines_load, nullptr);
+  EXPECT_NE(now->line_point, nullptr);
+  ASSERT_NE(now->physics_step, nullptr);
+  g_steps = 0;
+  now->physics_step(nullptr, 0);
+  EXPECT_EQ(g_steps, 1);
+  set_session_hooks(nullptr);
+}
+
+}  // namespace
