@@ -345,6 +345,13 @@ void check_race(const Options &o, const std::string &track, int skill) {
       const dReal *v = dBodyGetLinearVel(r->bike->bodies[FRAME_BODY]);
       still[slot] = v[0] * v[0] + v[2] * v[2] < 4 ? still[slot] + 1 : 0;
       if (still[slot] > longest[slot]) longest[slot] = still[slot];
+      if (still[slot] == 10 * 128 && !o.quiet) {
+        const dReal *p = dBodyGetPosition(r->bike->bodies[FRAME_BODY]);
+        printf("  robot in slot %d stands still for 10 s at %.1f s, at %.1f %.1f %.1f, next gate "
+               "%d, mode %d, crash timer %d\n",
+               slot, c->tick * TICK, p[0], p[1], p[2], r->bike->timing->next_gate,
+               robot_mode(slot), r->bike->crash_timer);
+      }
     }
   }
   GateField field = {};

@@ -1,0 +1,89 @@
+// Robots ride the starter track on the shipped lines: a short race with the real physics.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "bike/bike.h"
+#include "files/config.h"
+#include "files/files.h"
+#include "race/race.h"
+#include "robot/robot.h"
+#include "track/track.h"
+
+namespace {
+
+void load_shipped_lines(int skill) {
+  for (int slot = 0; slot < MAX_RACERS; slot++) learn_reset_racer(slot);
+  lines_read_file((std::string(DV_SOURCE_DIR) + "/tools/lines/rabbithill/" +
+                   lines_file_name(skill)).c_str());
+  lines_analyse();
+}
+
+class RobotRide : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/test_robot_ride_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    home = tmpl;
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
+    datafile_reset_for_tests();
+    config_reset_defaults();
+    dInitODE2(0);
+    physics_world_create();
+    racer_table_reset();
+    robot_reset();
+    set_session_hooks(nullptr);
+    robot_install_hooks();
+    SessionHooks h = *session_hooks();
+    h.lines_load = load_shipped_lines;
+    set_session_hooks(&h);
+  }
+  void TearDown() override {
+    session_end();
+    track_unload();
+    set_session_hooks(nullptr);
+    physics_world_destroy();
+    dCloseODE();
+    robot_reset();
+    std::string cmd = "rm -rf " + home;
+    if (system(cmd.c_str())) {
+    }
+  }
+  std::string home;
+};
+
+// Four robots, two laps: every robot finishes and none stands still for 10 s after the
+// start.
+TEST_F(RobotRide, FourRobotsFinishTwoLapsOnRabbithill) {
+  track_select("rabbithill", nullptr);
+  int lineup[MAX_RACERS] = {};
+  for (int i = 0; i < 4; i++) lineup[i] = LINEUP_ROBOT;
+  ASSERT_TRUE(start_session(lineup, 0, 0, 0, 2, 1)) << "build the starter data";
+  const SessionClock *c = session_clock();
+  int still[MAX_RACERS] = {};
+  int longest = 0;
+  while (!c->results_final && c->tick < c->start_tick + 8 * 60 * 128) {
+    run_tick();
+    if (c->tick < c->start_tick + 5 * 128) continue;
+    for (int slot = 0; slot < racer_count(); slot++) {
+      Racer *r = racer_at(slot);
+      if (!r->bike || r->bike->timing->finished) continue;
+      const dReal *v = dBodyGetLinearVel(r->bike->bodies[FRAME_BODY]);
+      still[slot] = v[0] * v[0] + v[2] * v[2] < 4 ? still[slot] + 1 : 0;
+      if (still[slot] > longest) longest = still[slot];
+    }
+  }
+  EXPECT_TRUE(c->results_final);
+  for (int slot = 0; slot < racer_count(); slot++) {
+    SCOPED_TRACE(slot);
+    EXPECT_TRUE(racer_at(slot)->bike->timing->finished);
+  }
+  EXPECT_LT(longest, 10 * 128);
+}
+
+}  // namespace
