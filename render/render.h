@@ -9,3 +9,5 @@ void render_view(int mode, int width, int height);
 int render_read_pixels(int width, int height, unsigned char *rgb);
 // Waits for GL to finish (--glfinish).
 void render_finish();
+// Hands the renderer's entry points to the game's start-up (game_set_render_hooks).
+void render_install_game_hooks();

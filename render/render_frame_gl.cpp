@@ -6,6 +6,9 @@
 
 #include "render/render.h"
 
+#include "core/game.h"
+#include "render/glcaps.h"
+
 // The start-up colour, which is also the sky until the scene is drawn.
 static const float kClear[4] = {0.196078f, 0.6f, 0.8f, 0.0f};
 
@@ -43,3 +46,15 @@ int render_read_pixels(int width, int height, unsigned char *rgb) {
 }
 
 void render_finish() { glFinish(); }
+
+void render_install_game_hooks() {
+  GameRenderHooks render{};
+  render.gl_capabilities = gl_capabilities;
+  render.log_capabilities = gl_log_capabilities;
+  render.build_shaders = shaders_build;
+  render.init_state = render_init_state;
+  render.draw_view = render_view;
+  render.read_pixels = render_read_pixels;
+  render.finish = render_finish;
+  game_set_render_hooks(&render);
+}

@@ -103,15 +103,7 @@ TEST(Game, RiddenFromTheKeyboardThenAnOrderlyExit) {
   std::string home = make_home("ride");
   setenv("XDG_DATA_HOME", home.c_str(), 1);
   if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
-  GameRenderHooks render{};
-  render.gl_capabilities = gl_capabilities;
-  render.log_capabilities = gl_log_capabilities;
-  render.build_shaders = shaders_build;
-  render.init_state = render_init_state;
-  render.draw_view = render_view;
-  render.read_pixels = render_read_pixels;
-  render.finish = render_finish;
-  game_set_render_hooks(&render);
+  render_install_game_hooks();
   game_set_pass_hook(ride_pass);
   // --warp runs 100 ticks a frame, so the gate drop and the ride take no real waiting.
   const char *args[] = {"dirtvane", "--track", "rabbithill", "--nosound", "--warp",
