@@ -19,6 +19,7 @@
 #include "race/race.h"
 #include "terrain/terrain.h"
 #include "track/track.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -56,10 +57,7 @@ class Demo : public ::testing::Test {
  protected:
   static std::string home;
   static void SetUpTestSuite() {
-    if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
-    home = std::string("/tmp/dv_test_demo_") + std::to_string(getpid());
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    datafile_reset_for_tests();
+    home = test_support::use_test_home("demo");
     config_reset_defaults();
     physics_world_create();
     racer_table_reset();

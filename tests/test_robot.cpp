@@ -13,37 +13,14 @@
 #include "platform/velk.h"
 #include "race/race.h"
 #include "robot/robot.h"
+#include "tests/test_support.h"
 #include "track/track.h"
 
 namespace {
 
-std::string g_log_path;
-
-class Environment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dInitODE2(0);
-    g_log_path = "/tmp/test_robot_" + std::to_string(getpid()) + ".log";
-    setenv("VELK_LOGFILE", g_log_path.c_str(), 1);
-    velk_log("\x13" "FLUSH");
-  }
-  void TearDown() override {
-    dCloseODE();
-    unlink(g_log_path.c_str());
-  }
-};
-::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new Environment);
-
-std::string log_text() {
-  std::string text;
-  FILE *f = fopen(g_log_path.c_str(), "rb");
-  if (!f) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
+::testing::Environment *const environment =
+    ::testing::AddGlobalTestEnvironment(new test_support::LoggedEnvironment("robot"));
+using test_support::log_text;
 
 const TimingGate GATES[3] = {
     {0, 0, -200, 0, 0, -1, 10}, {200, 0, -200, 1, 0, 0, 10}, {200, 0, 0, 0, 0, 1, 10}};
