@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -162,70 +163,18 @@ bool read_p6_header(int fd, int *w, int *h) {
          tail == '\n' && header.rfind("P6\n", 0) == 0;
 }
 
-TEST(Game, RecordVideoWritesWellFormedP6Frames) {
+// Starts the game binary with `args` under the offscreen driver and a home of its own. Its
+// standard output comes back through *out, or goes to /dev/null when out is null.
+pid_t spawn_game(const std::string &home, std::vector<std::string> args, int *out) {
   std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
-  if (access(binary.c_str(), X_OK) != 0) GTEST_SKIP() << "the game is not built: " << binary;
-  std::string home = make_home("video");
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
-    execl(binary.c_str(), "dirtvane", "--track", "rabbithill", "--nosound", "--record-video",
-          "--width", "96", "--height", "64", (char *)nullptr);
-    _exit(127);
-  }
-  close(out[1]);
-  // A failed assertion below must not leave the game running.
-  struct Reaper {
-    pid_t pid;
-    int fd;
-    ~Reaper() {
-      if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-      if (fd >= 0) close(fd);
-    }
-  } reaper{pid, out[0]};
-  std::vector<unsigned char> pixels;
-  int frames = 0;
-  for (; frames < 5; frames++) {
-    int w = 0, h = 0;
-    ASSERT_TRUE(read_p6_header(out[0], &w, &h)) << "frame " << frames;
-    EXPECT_EQ(w, 96);
-    EXPECT_EQ(h, 64);
-    pixels.resize((size_t)w * h * 3);
-    ASSERT_TRUE(read_exact(out[0], pixels.data(), pixels.size())) << "frame " << frames;
-  }
-  // Until the scene is drawn a frame is the sky colour, top to bottom.
-  EXPECT_NEAR(pixels[0], 50, 1);
-  EXPECT_NEAR(pixels[1], 153, 1);
-  EXPECT_NEAR(pixels[2], 204, 1);
-  kill(pid, SIGTERM);
-  unsigned char drain[65536];
-  while (read(out[0], drain, sizeof drain) > 0) {
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  reaper.pid = 0;
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(read_file(home + "/Dirtvane/config").find("video_mode=Windowed"), std::string::npos)
-      << "SIGTERM takes the orderly exit, which writes the configuration";
-  (void)system(("rm -rf " + home).c_str());
-}
-
-// Runs the game binary with `args` until SIGTERM after `seconds`; its exit status.
-int run_game_for(const std::string &home, std::vector<std::string> args, double seconds) {
-  std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
+  int pipe_fds[2] = {-1, -1};
+  if (out && pipe(pipe_fds) != 0) return -1;
   pid_t pid = fork();
   if (pid == 0) {
-    int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
+    int fd = out ? pipe_fds[1] : open("/dev/null", O_WRONLY);
+    dup2(fd, 1);
+    if (out) close(pipe_fds[0]);
+    close(fd);
     setenv("XDG_DATA_HOME", home.c_str(), 1);
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
     if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
@@ -235,11 +184,70 @@ int run_game_for(const std::string &home, std::vector<std::string> args, double 
     execv(binary.c_str(), argv.data());
     _exit(127);
   }
+  if (out) {
+    close(pipe_fds[1]);
+    *out = pid > 0 ? pipe_fds[0] : (close(pipe_fds[0]), -1);
+  }
+  return pid;
+}
+
+// A failed assertion must not leave the game running: kills it and closes its output.
+struct GameProcess {
+  pid_t pid;
+  int fd;
+  ~GameProcess() {
+    if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    if (fd >= 0) close(fd);
+  }
+  // Ends the game with SIGTERM (the orderly exit), draining its output; its exit status.
+  int terminate() {
+    kill(pid, SIGTERM);
+    unsigned char drain[65536];
+    while (fd >= 0 && read(fd, drain, sizeof drain) > 0) {
+    }
+    int status = 0;
+    pid_t done = waitpid(pid, &status, 0);
+    pid = 0;
+    return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST(Game, RecordVideoWritesWellFormedP6Frames) {
+  std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
+  if (access(binary.c_str(), X_OK) != 0) GTEST_SKIP() << "the game is not built: " << binary;
+  std::string home = make_home("video");
+  int fd = -1;
+  GameProcess game{spawn_game(home, {"--track", "rabbithill", "--nosound", "--record-video",
+                                     "--width", "96", "--height", "64"},
+                              &fd),
+                   fd};
+  ASSERT_GT(game.pid, 0);
+  std::vector<unsigned char> pixels;
+  int frames = 0;
+  for (; frames < 5; frames++) {
+    int w = 0, h = 0;
+    ASSERT_TRUE(read_p6_header(game.fd, &w, &h)) << "frame " << frames;
+    EXPECT_EQ(w, 96);
+    EXPECT_EQ(h, 64);
+    pixels.resize((size_t)w * h * 3);
+    ASSERT_TRUE(read_exact(game.fd, pixels.data(), pixels.size())) << "frame " << frames;
+  }
+  // Until the scene is drawn a frame is the sky colour, top to bottom.
+  EXPECT_NEAR(pixels[0], 50, 1);
+  EXPECT_NEAR(pixels[1], 153, 1);
+  EXPECT_NEAR(pixels[2], 204, 1);
+  EXPECT_EQ(game.terminate(), 0);
+  EXPECT_NE(read_file(home + "/Dirtvane/config").find("video_mode=Windowed"), std::string::npos)
+      << "SIGTERM takes the orderly exit, which writes the configuration";
+  (void)system(("rm -rf " + home).c_str());
+}
+
+// Runs the game binary with `args` until SIGTERM after `seconds`; its exit status.
+int run_game_for(const std::string &home, std::vector<std::string> args, double seconds) {
+  GameProcess game{spawn_game(home, std::move(args), nullptr), -1};
+  if (game.pid <= 0) return -1;
   usleep((useconds_t)(seconds * 1e6));
-  kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return game.terminate();
 }
 
 TEST(Game, RecordAudioWritesOneBlockPerTick) {
@@ -262,23 +270,15 @@ TEST(Game, PrintOrientationWritesTheRidersCamera) {
   std::string binary = std::string(DV_BINARY_DIR) + "/dirtvane";
   if (access(binary.c_str(), X_OK) != 0) GTEST_SKIP() << "the game is not built: " << binary;
   std::string home = make_home("orientation");
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    if (!getenv("DV_HOME")) setenv("DV_HOME", DV_BINARY_DIR, 1);
-    execl(binary.c_str(), "dirtvane", "--track", "rabbithill", "--nosound", "--warp",
-          "--print-orientation", "--width", "64", "--height", "48", (char *)nullptr);
-    _exit(127);
-  }
-  close(out[1]);
-  FILE *in = fdopen(out[0], "r");
+  int fd = -1;
+  GameProcess game{spawn_game(home, {"--track", "rabbithill", "--nosound", "--warp",
+                                     "--print-orientation", "--width", "64", "--height", "48"},
+                              &fd),
+                   fd};
+  ASSERT_GT(game.pid, 0);
+  FILE *in = fdopen(game.fd, "r");
+  game.fd = -1;  // the stream owns it now
+  std::unique_ptr<FILE, int (*)(FILE *)> closer(in, fclose);
   char line[512];
   double last_t = -1;
   for (int i = 0; i < 3; i++) {
@@ -297,13 +297,10 @@ TEST(Game, PrintOrientationWritesTheRidersCamera) {
     EXPECT_NEAR(v[6] * v[6] + v[7] * v[7] + v[8] * v[8], 1, 1e-4) << "z axis";
     EXPECT_NEAR(v[3] * v[6] + v[4] * v[7] + v[5] * v[8], 0, 1e-4) << "perpendicular";
   }
-  kill(pid, SIGTERM);
+  kill(game.pid, SIGTERM);
   while (fgets(line, sizeof line, in)) {
   }
-  fclose(in);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(game.terminate(), 0);
   (void)system(("rm -rf " + home).c_str());
 }
 
