@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "bike/bike_local.h"
@@ -290,6 +291,69 @@ void BM_FortyBikes(benchmark::State &state) {
   dCloseODE();
 }
 BENCHMARK(BM_FortyBikes)->Iterations(128 * 10)->Unit(benchmark::kMillisecond);
+
+// The ceiling the solver leaves: the world step alone on forty bikes' bodies and joints in
+// free fall, with no contact, motor or assist (range 0), and with each bike's everyday
+// constraints of a ride added (range 1: both tyres' friction contacts, the rider's two mount
+// springs, the fork and shock motors and the brakes), in simulated seconds per CPU second.
+void BM_FortyBikesStepOnly(benchmark::State &state) {
+  dInitODE2(0);
+  physics_world_create();
+  Terrain *terrain = load_practice();
+  if (!terrain) {
+    state.SkipWithError("practice track not found (build the starter data)");
+    physics_world_destroy();
+    dCloseODE();
+    return;
+  }
+  dWorldSetGravity(physics_world(), 0, 0, 0);  // the bikes hold their grid places
+  const int count = 40;
+  const bool riding = state.range(0) == 1;
+  std::vector<Bike *> bikes;
+  for (int k = 0; k < count; k++) {
+    Bike *b = build_racer("crf450(2013)", k, "1", nullptr, nullptr, nullptr, nullptr);
+    place_in_grid(terrain, b, k);
+    dJointSetSliderParam(b->joints[FORK_JOINT], dParamFMax, riding ? 100 : 0);
+    dJointSetSliderParam(b->joints[FORK_JOINT], dParamVel, 100);
+    dJointSetHingeParam(b->joints[SWINGARM_JOINT], dParamFMax, riding ? 100 : 0);
+    dJointSetHingeParam(b->joints[SWINGARM_JOINT], dParamVel, 100);
+    dJointSetHingeParam(b->joints[FRONT_AXLE_JOINT], dParamFMax, riding ? 10 : 0);
+    dJointSetHingeParam(b->joints[REAR_AXLE_JOINT], dParamFMax, riding ? 10 : 0);
+    bikes.push_back(b);
+  }
+  long ticks = 0;
+  timespec c0, c1;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+  for (auto _ : state) {
+    for (Bike *b : riding ? bikes : std::vector<Bike *>{}) {
+      SoftContact c;
+      for (int w : {FRONT_WHEEL_BODY, REAR_WHEEL_BODY}) {
+        memset(&c, 0, sizeof c);
+        c.point = body_position(b->bodies[w]), c.normal = Vec3{0, 1, 0}, c.depth = 0.001f;
+        c.mu = 1, c.kp = 25000, c.kd = 2500, c.approx1 = 1;
+        c.has_fdir = 1, c.fdir = body_vector(b->bodies[FRAME_BODY], 0, 0, 1);
+        soft_contact(&c, b->bodies[w], 0);
+      }
+      for (Vec3 n : {Vec3{0, 1, 0}, body_vector(b->bodies[FRAME_BODY], 0, 0, 1)}) {
+        memset(&c, 0, sizeof c);
+        c.point = body_position(b->bodies[RIDER_BODY]), c.normal = n, c.depth = 0.001f;
+        c.kp = 2500, c.kd = 250;
+        soft_contact(&c, b->bodies[RIDER_BODY], b->bodies[FRAME_BODY]);
+      }
+    }
+    dWorldStep(physics_world(), TICK);
+    dJointGroupEmpty(physics_contact_group());
+    ticks++;
+  }
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+  double cpu = (c1.tv_sec - c0.tv_sec) + (c1.tv_nsec - c0.tv_nsec) * 1e-9;
+  state.counters["times_real_time"] = ticks * TICK / cpu;
+  for (Bike *b : bikes) free_racer(b);
+  physics_world_destroy();
+  track_unload();
+  dCloseODE();
+}
+BENCHMARK(BM_FortyBikesStepOnly)->DenseRange(0, 1)->Iterations(128 * 10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -174,7 +174,8 @@ static float highest_ground(const Terrain *t, Vec3 c, float rho) {
     int cj = j < 0 ? 0 : (j > n - 1 ? n - 1 : j);
     for (int i = i0; i <= i1; i++) {
       int ci = i < 0 ? 0 : (i > n - 1 ? n - 1 : i);
-      top = fmaxf(top, t->heights[cj * n + ci]);
+      float h = t->heights[cj * n + ci];
+      if (h > top) top = h;
     }
   }
   return top;
@@ -184,14 +185,17 @@ int shape_vs_terrain(Shape *shape, dBodyID body, Vec3 position, const float r[9]
                      const Terrain *terrain) {
   // A part whose bounding sphere clears every ground sample under it cannot touch.
   float rho = shape->bounding_radius;
-  if (position.y - rho > highest_ground(terrain, position, rho)) return 0;
+  float top = highest_ground(terrain, position, rho);
+  if (position.y - rho > top) return 0;
   place_shape(shape, position, r);
   int touched = 0;
   for (int i = 0; i < shape->count; i++) {
     const ShapeSphere &e = shape->spheres[i];
     Vec3 centre = {e.x, e.y, e.z}, p, n;
     float depth;
-    if (centre.y - e.radius > highest_ground(terrain, centre, e.radius)) continue;  // clear
+    // Clear of the highest ground under the whole shape, or else under the element itself.
+    if (centre.y - e.radius > top) continue;
+    if (centre.y - e.radius > highest_ground(terrain, centre, e.radius)) continue;
     if (!sphere_vs_terrain(terrain, centre, e.radius, &p, &n, &depth)) continue;
     touched = 1;
     if (!body) continue;
@@ -214,10 +218,14 @@ int shape_vs_shape(Shape *a, dBodyID body_a, Vec3 pa, const float ra[9], Shape *
   place_shape(a, pa, ra);
   place_shape(b, pb, rb);
   int touched = 0;
-  for (int i = 0; i < a->count; i++)
+  for (int i = 0; i < a->count; i++) {
+    // An element clear of B's bounding sphere can touch none of B's elements.
+    Sphere ea = element(a->spheres[i]);
+    float near = ea.radius + b->bounding_radius + 1e-3f;  // a hair over, for rounding
+    if (v3_len2(ea.c - pb) >= near * near) continue;
     for (int j = 0; j < b->count; j++)
-      touched |= sphere_contact(element(a->spheres[i]), body_a, element(b->spheres[j]), body_b,
-                                mode, nullptr);
+      touched |= sphere_contact(ea, body_a, element(b->spheres[j]), body_b, mode, nullptr);
+  }
   return touched;
 }
 

@@ -7,13 +7,6 @@
 
 #include "platform/velk.h"
 
-float vec3_length(Vec3 a) { return std::sqrt(vec3_dot(a, a)); }
-
-Vec3 vec3_normalize(Vec3 a) {
-  float l = vec3_length(a);
-  return l > 0 ? a * (1.0f / l) : a;
-}
-
 void growable_init(Growable *g, int element_size) {
   g->data = nullptr;
   g->capacity = 0;

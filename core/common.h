@@ -1,5 +1,6 @@
 // Shared helpers: Vec3, growable arrays, SHA-1 and the MT19937 generator.
 #pragma once
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,8 +19,11 @@ inline float vec3_dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z
 inline Vec3 vec3_cross(Vec3 a, Vec3 b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-float vec3_length(Vec3 a);
-Vec3 vec3_normalize(Vec3 a);  // the zero vector stays zero
+inline float vec3_length(Vec3 a) { return std::sqrt(vec3_dot(a, a)); }
+inline Vec3 vec3_normalize(Vec3 a) {  // the zero vector stays zero
+  float l = vec3_length(a);
+  return l > 0 ? a * (1.0f / l) : a;
+}
 
 // ---- growable arrays: data, capacity, count, element size; capacity doubles when full ----
 struct Growable {
