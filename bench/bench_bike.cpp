@@ -54,6 +54,25 @@ Terrain *load_practice() {
   return nullptr;
 }
 
+// The world and the practice track for one benchmark; null (the benchmark skipped) when
+// the starter data is missing.
+Terrain *open_world(benchmark::State &state) {
+  dInitODE2(0);
+  physics_world_create();
+  Terrain *terrain = load_practice();
+  if (terrain) return terrain;
+  state.SkipWithError("practice track not found (build the starter data)");
+  physics_world_destroy();
+  dCloseODE();
+  return nullptr;
+}
+
+void close_world() {
+  physics_world_destroy();
+  track_unload();
+  dCloseODE();
+}
+
 // Keeps the frame upright and the bars straight: stands in for the rider control.
 void hold_upright(Bike *b) {
   dBodyID frame = b->bodies[FRAME_BODY];
@@ -88,16 +107,9 @@ void place_at_start(Scene *s) {
 }
 
 void BM_BikeTick(benchmark::State &state) {
-  dInitODE2(0);
-  physics_world_create();
   Scene s;
-  s.terrain = load_practice();
-  if (!s.terrain) {
-    state.SkipWithError("practice track not found (build the starter data)");
-    physics_world_destroy();
-    dCloseODE();
-    return;
-  }
+  s.terrain = open_world(state);
+  if (!s.terrain) return;
   s.bike = build_racer("crf450(2013)", 0, "1", nullptr, nullptr, nullptr, nullptr);
   place_at_start(&s);
   Bike *b = s.bike;
@@ -142,9 +154,7 @@ void BM_BikeTick(benchmark::State &state) {
   state.counters["ratio"] = w / st;
   state.counters["mean_speed"] = speed / ticks;  // ft/s: the bike does ride
   free_racer(s.bike);
-  physics_world_destroy();
-  track_unload();
-  dCloseODE();
+  close_world();
 }
 BENCHMARK(BM_BikeTick)->Iterations(128 * 64)->Repetitions(3);
 
@@ -174,15 +184,8 @@ void place_in_grid(Terrain *terrain, Bike *bike, int k) {
 // One racer's whole tick as the game runs it (ground and statue collisions, world step, the
 // racer's physics step with its assists) against the bare world step, in the same loop.
 void BM_RacerTick(benchmark::State &state) {
-  dInitODE2(0);
-  physics_world_create();
-  Terrain *terrain = load_practice();
-  if (!terrain) {
-    state.SkipWithError("practice track not found (build the starter data)");
-    physics_world_destroy();
-    dCloseODE();
-    return;
-  }
+  Terrain *terrain = open_world(state);
+  if (!terrain) return;
   Bike *b = build_racer("crf450(2013)", 0, "1", nullptr, nullptr, nullptr, nullptr);
   std::vector<double> whole, step, collide, own;
   double speed = 0;
@@ -218,9 +221,7 @@ void BM_RacerTick(benchmark::State &state) {
   state.counters["physics_step_kcycles"] = median(&own) / 1000;
   state.counters["mean_speed"] = speed / tick;
   free_racer(b);
-  physics_world_destroy();
-  track_unload();
-  dCloseODE();
+  close_world();
 }
 BENCHMARK(BM_RacerTick)->Iterations(128 * 64)->Repetitions(3);
 
@@ -228,15 +229,8 @@ BENCHMARK(BM_RacerTick)->Iterations(128 * 64)->Repetitions(3);
 // and the bikes near it, one world step, every racer's physics step. Reported as simulated
 // seconds per second of this thread's CPU time (the goal: at least 20).
 void BM_FortyBikes(benchmark::State &state) {
-  dInitODE2(0);
-  physics_world_create();
-  Terrain *terrain = load_practice();
-  if (!terrain) {
-    state.SkipWithError("practice track not found (build the starter data)");
-    physics_world_destroy();
-    dCloseODE();
-    return;
-  }
+  Terrain *terrain = open_world(state);
+  if (!terrain) return;
   const int count = 40;
   std::vector<Bike *> bikes;
   for (int k = 0; k < count; k++) {
@@ -286,9 +280,7 @@ void BM_FortyBikes(benchmark::State &state) {
   state.counters["times_real_time"] = tick * TICK / cpu;
   state.counters["fastest_ft_s"] = fastest;
   for (Bike *b : bikes) free_racer(b);
-  physics_world_destroy();
-  track_unload();
-  dCloseODE();
+  close_world();
 }
 BENCHMARK(BM_FortyBikes)->Iterations(128 * 10)->Unit(benchmark::kMillisecond);
 
@@ -297,15 +289,8 @@ BENCHMARK(BM_FortyBikes)->Iterations(128 * 10)->Unit(benchmark::kMillisecond);
 // constraints of a ride added (range 1: both tyres' friction contacts, the rider's two mount
 // springs, the fork and shock motors and the brakes), in simulated seconds per CPU second.
 void BM_FortyBikesStepOnly(benchmark::State &state) {
-  dInitODE2(0);
-  physics_world_create();
-  Terrain *terrain = load_practice();
-  if (!terrain) {
-    state.SkipWithError("practice track not found (build the starter data)");
-    physics_world_destroy();
-    dCloseODE();
-    return;
-  }
+  Terrain *terrain = open_world(state);
+  if (!terrain) return;
   dWorldSetGravity(physics_world(), 0, 0, 0);  // the bikes hold their grid places
   const int count = 40;
   const bool riding = state.range(0) == 1;
@@ -349,9 +334,7 @@ void BM_FortyBikesStepOnly(benchmark::State &state) {
   double cpu = (c1.tv_sec - c0.tv_sec) + (c1.tv_nsec - c0.tv_nsec) * 1e-9;
   state.counters["times_real_time"] = ticks * TICK / cpu;
   for (Bike *b : bikes) free_racer(b);
-  physics_world_destroy();
-  track_unload();
-  dCloseODE();
+  close_world();
 }
 BENCHMARK(BM_FortyBikesStepOnly)->DenseRange(0, 1)->Iterations(128 * 10)->Unit(benchmark::kMillisecond);
 
