@@ -93,6 +93,10 @@ TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
       {"stability 100, 20 mph left", 100, 0, 20, -0.1f},
       {"stability 100, 40 mph left", 100, 0, 40, -0.05f},
       {"stability 100, 20 mph right", 100, 0, 20, 0.1f},
+      // Firm inputs ask for no more lean than the tyres hold: full left keeps a circle.
+      {"stability 100, 20 mph full left", 100, 0, 20, -1},
+      {"stability 100, 40 mph full left", 100, 0, 40, -1},
+      {"stability 100, 40 mph right 0.3", 100, 0, 40, 0.3f},
       {"arcade, 20 mph left", 100, 1, 20, -0.5f},
       {"arcade, 40 mph right", 100, 1, 40, 0.5f},
   };
