@@ -146,6 +146,46 @@ TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
   }
 }
 
+// The steering torque the racer's step puts on the front wheel about the steering axis.
+float steering_torque(Bike *b, const BikeStep *st) {
+  const BikeModel *m = b->model;
+  dBodyID front = b->bodies[FRONT_WHEEL_BODY];
+  dBodySetTorque(front, 0, 0, 0);
+  physics_step(b, st);
+  Vec3 a = vec3_normalize(m->fork_upper_position - m->fork_lower_position);
+  Vec3 axis = body_vector(b->bodies[FRAME_BODY], a.x, a.y, a.z);
+  return vec3_dot(v3(dBodyGetTorque(front)), axis);
+}
+
+TEST_F(ControlTest, DirectSteeringBlendsTheRiderInputWithTheLeanControl) {
+  translate_racer(b(), 2048, 0, 2048);
+  player_setup(b(), 100, 0);
+  for (int t = 0; t < 128 * 5; t++) {  // upright and straight at 25 mph
+    hold_speed(b(), 25 * MPH);
+    rig.step();
+  }
+  ASSERT_GT(b()->front.depth, 0);
+  ASSERT_LT(fabsf(rig.roll()), 0.05f);
+  // Half left: the lean control, asked to lean an upright bike over, steers right with the
+  // whole steering strength (Ti = -strength); the rider's own input is strength x steer.
+  const float steer = -0.5f, strength = b()->settings.steering_strength;
+  b()->controls.steer = steer;
+  // The same moment three times: only the blend differs, every other torque cancels.
+  BikeStep st = {rig.field, rig.tick, rig.start_tick, 1, 0, Vec3{0, 0, 0}};
+  float torque[3];
+  const float direct[3] = {1, 0, 0.5f};
+  for (int k = 0; k < 3; k++) {
+    b()->settings.direct_steering = direct[k];
+    torque[k] = steering_torque(b(), &st);
+  }
+  dJointGroupEmpty(physics_contact_group());
+  float rider = 1.5f * strength * steer, lean = 1.5f * -strength;
+  // Direct 1 uses only the rider's input, direct 0 only the lean control...
+  EXPECT_NEAR(torque[1] - torque[0], lean - rider, 0.01f);
+  // ...and 0.5 gives 0.25 x strength x steer + 0.5 x Ti (not the midpoint of the two).
+  EXPECT_NEAR(torque[2], (torque[0] + torque[1]) / 2 - 0.25f * rider, 0.01f);
+}
+
 TEST(ControlRules, KnockWeakensThenReversesTheAssists) {
   EXPECT_EQ(knocked_assist(150, 0), 150);
   EXPECT_EQ(knocked_assist(150, 96), 100);
