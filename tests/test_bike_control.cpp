@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "core/frame.h"
 #include "files/config.h"
 #include "render/model.h"
 #include "track/track.h"
@@ -83,20 +84,34 @@ void hold_speed(Bike *b, float target) {
 
 float yaw_rate(Bike *b) { return (float)dBodyGetAngularVel(b->bodies[FRAME_BODY])[1]; }
 
+// The steer the game hands the bike for the left key held down, with the default
+// reversed steering.
+float left_key_steer() {
+  float ch[CHANNEL_COUNT] = {0};
+  ch[CHANNEL_STEER] = 1;
+  LocalRiderInput state;
+  local_rider_input_reset(&state);
+  return hand_controls(ch, true, false, &state).steer;
+}
+
 TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
   struct Case {
     const char *name;
     int stability, arcade;
     float mph;
     float steer;  // -1 .. 1; negative = left (the caller has applied reversed steering)
+    float grip = 1;  // friction of the ground
   } cases[] = {
       {"stability 100, 20 mph left", 100, 0, 20, -0.1f},
       {"stability 100, 40 mph left", 100, 0, 40, -0.05f},
       {"stability 100, 20 mph right", 100, 0, 20, 0.1f},
-      // Firm inputs ask for no more lean than the tyres hold: full left keeps a circle.
-      {"stability 100, 20 mph full left", 100, 0, 20, -1},
-      {"stability 100, 40 mph full left", 100, 0, 40, -1},
+      // Firm inputs ask for no more lean than the tyres hold: the left key held down keeps
+      // a circle.
+      {"stability 100, 20 mph left key", 100, 0, 20, left_key_steer()},
+      {"stability 100, 40 mph left key", 100, 0, 40, left_key_steer()},
       {"stability 100, 40 mph right 0.3", 100, 0, 40, 0.3f},
+      {"stability 100, 20 mph left key, mud", 100, 0, 20, left_key_steer(), 0.6f},
+      {"stability 100, 40 mph left key, mud", 100, 0, 40, left_key_steer(), 0.6f},
       {"arcade, 20 mph left", 100, 1, 20, -0.5f},
       {"arcade, 40 mph right", 100, 1, 40, 0.5f},
   };
@@ -105,6 +120,7 @@ TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
     reset_racer(b());
     translate_racer(b(), 2048, 0, 2048);
     player_setup(b(), c.stability, c.arcade);
+    for (FrictionPoint &f : rig.field->surfaces[0].friction_points) f.coefficient = c.grip;
     float target = c.mph * MPH;
     for (int t = 0; t < 128 * 6; t++) {  // up to speed, straight
       hold_speed(b(), target);
