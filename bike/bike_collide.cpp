@@ -8,6 +8,7 @@
 
 #include "bike/bike_local.h"
 #include "render/model.h"
+#include "robot/robot.h"
 #include "terrain/terrain.h"
 #include "track/track.h"
 
@@ -408,6 +409,7 @@ int bike_contact_pass(Bike *a, Bike *b, int remote, int tick) {
   }
   for (Bike *r : {a, b}) {
     r->last_bike_contact_tick = tick;
+    clear_riding_lines(r->slot);  // pushed off whatever line it was riding
     if (r->interpolation_marker == -1) r->interpolation_marker = tick;
   }
   return bits_b;

@@ -155,7 +155,12 @@ void stability_controller(Bike *b, const BikeStep *st) {
     ta = ta1 + ta2;
     if (s.direct_steering < 1) {
       float big_phi = v <= 0 ? 0 : lean_allowance(b, v, dab_speed(b), 4);
-      float r = (-b->controls.steer * big_phi - phi) * 2.5f;
+      // The allowance reaches a full turn at speed, so a firm input would ask for a lean
+      // past lying flat. Ask at most for the lean the ground under the front wheel can
+      // hold in a steady turn (its tangent equal to the grip).
+      float most = atanf(mu0);
+      float wanted = clampf(-b->controls.steer * big_phi, -most, most);
+      float r = (wanted - phi) * 2.5f;
       float cap = r * phi < 0 ? 25 * BIKE_PI / 8 : 5 * BIKE_PI / 4;
       r = clampf(r, -cap, cap);
       float e = clampf(r - wr, -0.125f, 0.125f);

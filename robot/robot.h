@@ -81,6 +81,9 @@ void learn_crossing(int slot, int crossing, int exact);
 void learn_reset_racer(int slot);
 // The slot's crash flag (1 a crash just happened, 2 counted); the crash detection sets 1.
 void set_learn_crash(int slot);
+// Forgets the lines the racer rides in every section (a bike-to-bike contact knocks it off
+// them).
+void clear_riding_lines(int slot);
 
 // The store of the current track for a skill (0..2): read and analysed. Remembers the skill.
 void lines_load(int skill);

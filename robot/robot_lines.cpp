@@ -419,6 +419,12 @@ void set_learn_crash(int slot) {
   if (rr) rr->crash_flag = 1;
 }
 
+void clear_riding_lines(int slot) {
+  RobotRacer *rr = robot_racer(slot);
+  if (rr)
+    for (int &id : rr->riding) id = 0;
+}
+
 void learn_reset_racer(int slot) {
   RobotRacer *rr = robot_racer(slot);
   if (!rr) return;

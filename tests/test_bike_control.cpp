@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "core/frame.h"
 #include "files/config.h"
 #include "render/model.h"
 #include "track/track.h"
@@ -83,16 +84,34 @@ void hold_speed(Bike *b, float target) {
 
 float yaw_rate(Bike *b) { return (float)dBodyGetAngularVel(b->bodies[FRAME_BODY])[1]; }
 
+// The steer the game hands the bike for the left key held down, with the default
+// reversed steering.
+float left_key_steer() {
+  float ch[CHANNEL_COUNT] = {0};
+  ch[CHANNEL_STEER] = 1;
+  LocalRiderInput state;
+  local_rider_input_reset(&state);
+  return hand_controls(ch, true, false, &state).steer;
+}
+
 TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
   struct Case {
     const char *name;
     int stability, arcade;
     float mph;
     float steer;  // -1 .. 1; negative = left (the caller has applied reversed steering)
+    float grip = 1;  // friction of the ground
   } cases[] = {
       {"stability 100, 20 mph left", 100, 0, 20, -0.1f},
       {"stability 100, 40 mph left", 100, 0, 40, -0.05f},
       {"stability 100, 20 mph right", 100, 0, 20, 0.1f},
+      // Firm inputs ask for no more lean than the tyres hold: the left key held down keeps
+      // a circle.
+      {"stability 100, 20 mph left key", 100, 0, 20, left_key_steer()},
+      {"stability 100, 40 mph left key", 100, 0, 40, left_key_steer()},
+      {"stability 100, 40 mph right 0.3", 100, 0, 40, 0.3f},
+      {"stability 100, 20 mph left key, mud", 100, 0, 20, left_key_steer(), 0.6f},
+      {"stability 100, 40 mph left key, mud", 100, 0, 40, left_key_steer(), 0.6f},
       {"arcade, 20 mph left", 100, 1, 20, -0.5f},
       {"arcade, 40 mph right", 100, 1, 40, 0.5f},
   };
@@ -101,6 +120,7 @@ TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
     reset_racer(b());
     translate_racer(b(), 2048, 0, 2048);
     player_setup(b(), c.stability, c.arcade);
+    for (FrictionPoint &f : rig.field->surfaces[0].friction_points) f.coefficient = c.grip;
     float target = c.mph * MPH;
     for (int t = 0; t < 128 * 6; t++) {  // up to speed, straight
       hold_speed(b(), target);
@@ -140,6 +160,46 @@ TEST_F(ControlTest, FixedSteerHoldsACircleAndLeftTurnsLeft) {
     EXPECT_LT(hi - lo, 0.5f * fabsf(yaw));
     EXPECT_NEAR(speed_sum, target, 0.15f * target);
   }
+}
+
+// The steering torque the racer's step puts on the front wheel about the steering axis.
+float steering_torque(Bike *b, const BikeStep *st) {
+  const BikeModel *m = b->model;
+  dBodyID front = b->bodies[FRONT_WHEEL_BODY];
+  dBodySetTorque(front, 0, 0, 0);
+  physics_step(b, st);
+  Vec3 a = vec3_normalize(m->fork_upper_position - m->fork_lower_position);
+  Vec3 axis = body_vector(b->bodies[FRAME_BODY], a.x, a.y, a.z);
+  return vec3_dot(v3(dBodyGetTorque(front)), axis);
+}
+
+TEST_F(ControlTest, DirectSteeringBlendsTheRiderInputWithTheLeanControl) {
+  translate_racer(b(), 2048, 0, 2048);
+  player_setup(b(), 100, 0);
+  for (int t = 0; t < 128 * 5; t++) {  // upright and straight at 25 mph
+    hold_speed(b(), 25 * MPH);
+    rig.step();
+  }
+  ASSERT_GT(b()->front.depth, 0);
+  ASSERT_LT(fabsf(rig.roll()), 0.05f);
+  // Half left: the lean control, asked to lean an upright bike over, steers right with the
+  // whole steering strength (Ti = -strength); the rider's own input is strength x steer.
+  const float steer = -0.5f, strength = b()->settings.steering_strength;
+  b()->controls.steer = steer;
+  // The same moment three times: only the blend differs, every other torque cancels.
+  BikeStep st = {rig.field, rig.tick, rig.start_tick, 1, 0, Vec3{0, 0, 0}};
+  float torque[3];
+  const float direct[3] = {1, 0, 0.5f};
+  for (int k = 0; k < 3; k++) {
+    b()->settings.direct_steering = direct[k];
+    torque[k] = steering_torque(b(), &st);
+  }
+  dJointGroupEmpty(physics_contact_group());
+  float rider = 1.5f * strength * steer, lean = 1.5f * -strength;
+  // Direct 1 uses only the rider's input, direct 0 only the lean control...
+  EXPECT_NEAR(torque[1] - torque[0], lean - rider, 0.01f);
+  // ...and 0.5 gives 0.25 x strength x steer + 0.5 x Ti (not the midpoint of the two).
+  EXPECT_NEAR(torque[2], (torque[0] + torque[1]) / 2 - 0.25f * rider, 0.01f);
 }
 
 TEST(ControlRules, KnockWeakensThenReversesTheAssists) {

@@ -3,6 +3,7 @@
 #include "tests/test_bike_fixture.h"
 
 #include "render/model.h"
+#include "robot/robot.h"
 #include "track/track.h"
 
 namespace {
@@ -154,12 +155,66 @@ TEST_F(TwoBikes, HeadOnKnocksBothAboveTenFeetPerSecond) {
     SCOPED_TRACE(c.speed);
     head_on(c.speed, c.speed);
     b()->knock = other->knock = 0;
+    for (int section = 0; section < 4; section++) {
+      set_riding_line(b()->slot, section, 10 + section);
+      set_riding_line(other->slot, section, 20 + section);
+    }
     int bits = bike_contact_pass(b(), other, 0, 100);
     dJointGroupEmpty(physics_contact_group());
     EXPECT_TRUE(bits & PART_FRONT_WHEEL);
     EXPECT_EQ(b()->knock, c.knock);
     EXPECT_EQ(other->knock, c.knock);
     EXPECT_EQ(b()->last_bike_contact_tick, 100);
+    // The contact throws both riders off the lines they were riding.
+    for (int section = 0; section < 4; section++) {
+      EXPECT_EQ(riding_line(b()->slot, section), 0);
+      EXPECT_EQ(riding_line(other->slot, section), 0);
+    }
+  }
+}
+
+// B rides behind A, both facing -z, B's front tyre 0.2 ft into A's rear tyre.
+TEST_F(TwoBikes, RemoteFrontEndAgainstTheLocalRearOnlyDetects) {
+  ASSERT_NE(b()->shapes[REAR_WHEEL_BODY], nullptr);
+  struct Case {
+    const char *name;
+    int remote;
+    float ground_depth;  // B's front wheel's ground contact before the pass
+    int joint;
+  } cases[] = {{"remote, front wheel in the air", 1, 0, 0},
+               {"remote, front wheel on the ground", 1, 0.05f, 0},
+               {"offline", 0, 0, 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    reset_racer(b());
+    reset_racer(other);
+    translate_racer(b(), 64, 0, 64);
+    translate_racer(other, 64, 0, 64);
+    Vec3 rear = rig.position(REAR_WHEEL_BODY);
+    Vec3 front = body_position(other->bodies[FRONT_WHEEL_BODY]);
+    const WheelContact &w = other->front;
+    float gap = 2 * (w.torus_radius + w.tube_radius) - 0.2f;
+    translate_racer(other, rear.x - front.x, rear.y - front.y, rear.z + gap - front.z);
+    other->front.depth = c.ground_depth;
+    other->front.feedback.f1[0] = 1;  // ground contact feedback, kept when on the ground
+    dBodyID ab = b()->bodies[REAR_WHEEL_BODY], bb = other->bodies[FRONT_WHEEL_BODY];
+    int joints_a = dBodyGetNumJoints(ab), joints_b = dBodyGetNumJoints(bb);
+
+    int bits = bike_contact_pass(b(), other, c.remote, 50);
+    EXPECT_TRUE(bits & PART_FRONT_WHEEL);
+    EXPECT_EQ(dBodyGetNumJoints(ab) > joints_a, c.joint);
+    EXPECT_EQ(dBodyGetNumJoints(bb) > joints_b, c.joint);
+    dJointGroupEmpty(physics_contact_group());
+    // A wheel in the air reports the touch as its contact; one on the ground keeps its own.
+    if (c.ground_depth > 0) {
+      EXPECT_EQ(other->front.depth, c.ground_depth);
+      EXPECT_EQ(other->front.feedback.f1[0], 1);
+    } else {
+      EXPECT_GT(other->front.depth, 0.1f);
+      EXPECT_LT(other->front.depth, 0.3f);
+      EXPECT_EQ(other->front.feedback.f1[0], 0);
+      EXPECT_LT(other->front.normal.z, -0.9f);  // from B's tyre forward to A's
+    }
   }
 }
 
@@ -203,6 +258,35 @@ TEST_F(CrashTest, RiderHittingAStatueCrashesAbove20FeetPerSecond) {
     dJointGroupEmpty(physics_contact_group());
     EXPECT_EQ(b()->crash_timer > 0, c.crash);
     EXPECT_EQ(statue_at(statue)->touch_tick, 33);
+  }
+}
+
+TEST_F(CrashTest, SpecialStatueIsTestedUnrotated) {
+  rig.field->extent = 1;  // one statue bin, as in the test above
+  // A tuff block (3 ft along its own x axis) with a level-of-detail heading: a special
+  // value. Its orientation is turned a quarter (the block along z) as a gate piece's may be.
+  int statue = create_statue(64, 0, 64, 3 * (float)M_PI, nullptr, nullptr, "@tuffblock.shp");
+  ASSERT_GE(statue, 0);
+  Statue *s = statue_at(statue);
+  ASSERT_NE(s->special, 0);
+  object_orientation(s->orientation, 64, 64, (float)M_PI / 2);
+  bin_statues();
+  struct Case {
+    float special;
+    int touched;
+  } cases[] = {{s->special, 1}, {0, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.special);
+    s->special = c.special;
+    s->touch_tick = 0;
+    reset_racer(b());
+    translate_racer(b(), 72, 3, 72);  // the bike clear of the block...
+    // ...the rider's left forearm just past the block's +x end when it lies along x, well
+    // clear of it along z.
+    dBodySetPosition(b()->bodies[RIDER_BODY], 66.33, 1.0, 65.1);
+    object_contact_pass(b(), rig.field, 12);
+    dJointGroupEmpty(physics_contact_group());
+    EXPECT_EQ(s->touch_tick == 12, c.touched);
   }
 }
 
