@@ -182,6 +182,8 @@ struct Bike {
   uint32_t textures[4];            // 0 when none loaded
   Model *models[BIKE_PART_MODELS];  // null when absent
   uint8_t number_background[3], number_foreground[3];  // RGB
+  uint32_t normal_maps[4], specular_maps[4];  // by texture group, with the shader path; 0 = none
+  uint32_t number_texture;  // the number plate, owned: free_racer deletes it
 
   // State of the contact, control, collision and crash rules.
   int lap_spoiled;

@@ -5,6 +5,7 @@
 #include "bike/bike_local.h"
 #include "platform/velk.h"
 #include "render/model.h"
+#include "render/texture.h"
 #include "track/track.h"
 
 // ---- masses ----
@@ -109,9 +110,9 @@ Bike *build_racer(const char *model_name, int slot, const char *number,
     b->shapes[i] = shape_names[i] ? shape_load(shape_names[i]) : nullptr;
   *model = *row;
   b->model = model;
+  snprintf(b->number, sizeof b->number, "%s", number ? number : "");  // cut to 7
   const char *chosen[4] = {bike_texture, wheel_texture, rider_texture, head_texture};
   load_part_graphics(b, chosen);
-  snprintf(b->number, sizeof b->number, "%s", number ? number : "");
   snprintf(b->model_name, sizeof b->model_name, "%s", row->name);
 
   b->engine_inertia = model->engine_inertia;
@@ -226,6 +227,7 @@ void free_racer(Bike *b) {
     if (b->bodies[i]) dBodyDestroy(b->bodies[i]);
   for (int i = 0; i < BIKE_BODY_COUNT; i++)
     if (b->shapes[i]) shape_free(b->shapes[i]);
+  texture_delete(b->number_texture);
   if (b->timing) {
     racer_timing_free(b->timing);
     free(b->timing);

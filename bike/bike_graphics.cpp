@@ -1,5 +1,6 @@
 // Part graphics of a racer: the four textures (the rider's choice or the model's default),
-// their part models with graphics variants, and the number plate colours.
+// their part models with graphics variants, their normal and specular maps, and the
+// number plate.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,11 +59,44 @@ int texture_variant(const char *texture, char *out, size_t size) {
   return 1;
 }
 
+// Length of a file name without its extension (a '.' after the last '/').
+static size_t name_stem(const char *name) {
+  const char *slash = strrchr(name, '/');
+  const char *dot = strrchr(name, '.');
+  return dot && (!slash || dot > slash) ? (size_t)(dot - name) : strlen(name);
+}
+
 void variant_model_name(const char *model, const char *variant, char *out, size_t size) {
-  const char *slash = strrchr(model, '/');
-  const char *dot = strrchr(model, '.');
-  size_t stem = dot && (!slash || dot > slash) ? (size_t)(dot - model) : strlen(model);
-  snprintf(out, size, "%.*s%s.jm", (int)stem, model, variant);
+  snprintf(out, size, "%.*s%s.jm", (int)name_stem(model), model, variant);
+}
+
+void material_map_names(const char *texture, const char *default_texture, char *second,
+                        size_t size) {
+  char variant[128];
+  if (!default_texture) {
+    snprintf(second, size, "%s", texture);
+  } else if (texture_variant(texture, variant, sizeof variant)) {
+    size_t stem = name_stem(default_texture);
+    snprintf(second, size, "%.*s%s%s", (int)stem, default_texture, variant, default_texture + stem);
+  } else {
+    snprintf(second, size, "%s", default_texture);
+  }
+}
+
+// The first of name_<kind>.seq, .png and .ppm that loads, for the texture in use and then
+// for the second name; 0 when none does.
+static uint32_t load_material_map(const char *texture, const char *second, const char *kind) {
+  static const char *const EXTENSIONS[] = {".seq", ".png", ".ppm"};
+  const char *names[2] = {texture, second};
+  for (int n = 0; n < 2; n++) {
+    if (n == 1 && !strcmp(second, texture)) break;  // already tried
+    for (const char *ext : EXTENSIONS) {
+      char name[1100];
+      snprintf(name, sizeof name, "%.*s%s%s", (int)name_stem(names[n]), names[n], kind, ext);
+      if (uint32_t id = texture_load(name)) return id;
+    }
+  }
+  return 0;
 }
 
 // One part model for a texture: the variant the texture names, or the plain model.
@@ -115,6 +149,8 @@ void parse_number_colours(const char *info, uint8_t background[3], uint8_t foreg
   number_colour(info, "[numberforeground:", foreground);
 }
 
+constexpr int NUMBER_PLATE_SIZE = 128;  // px, both sides
+
 void load_part_graphics(Bike *b, const char *const chosen[4]) {
   for (int g = 0; g < 4; g++) {
     const Group &group = GROUPS[g];
@@ -128,9 +164,18 @@ void load_part_graphics(Bike *b, const char *const chosen[4]) {
     }
     b->textures[g] = id;
     snprintf(b->texture_names[g], sizeof b->texture_names[g], "%s", use ? use : "");
+    b->normal_maps[g] = b->specular_maps[g] = 0;
+    if (use && texture_shader_path()) {
+      char second[1024];
+      material_map_names(use, fallback, second, sizeof second);
+      b->normal_maps[g] = load_material_map(use, second, "_norm");
+      b->specular_maps[g] = load_material_map(use, second, "_spec");
+    }
   }
   memset(b->number_background, 255, 3);
   memset(b->number_foreground, 0, 3);
   parse_number_colours(texture_info(b->textures[BIKE_TEXTURE]), b->number_background,
                        b->number_foreground);
+  b->number_texture = number_plate_texture(b->number, NUMBER_PLATE_SIZE, NUMBER_PLATE_SIZE,
+                                           b->number_foreground, b->number_background);
 }

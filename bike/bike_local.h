@@ -59,10 +59,16 @@ void bike_setup_defaults(Bike *bike);
 int texture_variant(const char *texture, char *out, size_t size);
 // "@x_frame.jm" with variant "-alt1" gives "@x_frame-alt1.jm".
 void variant_model_name(const char *model, const char *variant, char *out, size_t size);
+// The second name the normal and specular maps of a texture are looked for under: the
+// default texture's name, with the variant the texture names inserted before its extension
+// ("@x-alt1-.png" and "@x.png" give "@x-alt1.png"). The texture itself without a default.
+void material_map_names(const char *texture, const char *default_texture, char *second,
+                        size_t size);
 // Number plate colours from a bike texture's information text (unchanged without tags).
 void parse_number_colours(const char *info, uint8_t background[3], uint8_t foreground[3]);
 // Loads the four textures (chosen: bike, wheel, riding gear, helmet; null = default) and
-// the part models, with the fallback to the model's default textures.
+// the part models, with the fallback to the model's default textures; with the shader path
+// their normal and specular maps; and the number plate of bike->number.
 void load_part_graphics(Bike *bike, const char *const chosen[4]);
 
 // Session-wide setup state (bike_suspension.cpp).

@@ -11,3 +11,7 @@ int render_read_pixels(int width, int height, unsigned char *rgb);
 void render_finish();
 // Hands the renderer's entry points to the game's start-up (game_set_render_hooks).
 void render_install_game_hooks();
+// Gives the texture manager its GL side (uploads, deletes, animation steps); the context
+// must be current. Until then, and after texture_gl_remove, textures are only named.
+void texture_gl_install();
+void texture_gl_remove();

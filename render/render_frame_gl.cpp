@@ -47,9 +47,16 @@ int render_read_pixels(int width, int height, unsigned char *rgb) {
 
 void render_finish() { glFinish(); }
 
+// The context has come up: learn what it offers and let textures use it.
+static int start_gl() {
+  int answered = gl_capabilities();
+  if (answered) texture_gl_install();
+  return answered;
+}
+
 void render_install_game_hooks() {
   GameRenderHooks render{};
-  render.gl_capabilities = gl_capabilities;
+  render.gl_capabilities = start_gl;
   render.log_capabilities = gl_log_capabilities;
   render.build_shaders = shaders_build;
   render.init_state = render_init_state;

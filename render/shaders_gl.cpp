@@ -7,6 +7,7 @@
 
 #include "platform/velk.h"
 #include "render/glcaps_gl.h"
+#include "render/texture.h"
 
 // ---- GLSL sources ----
 static const char kVersion[] = "#version 110\n";
@@ -306,6 +307,7 @@ void shaders_forget() {
   for (ShaderProgram &p : s_shaders.slots) p = ShaderProgram{};
   s_shaders.current = SHADER_FIXED;
   s_shaders.ready = false;
+  texture_set_shader_path(0);
 }
 
 void shaders_set_sources_for_tests(int slot, const char *vertex, const char *fragment) {
@@ -412,6 +414,7 @@ int shaders_build() {
   gl.UseProgramObjectARB(0);
   s_shaders.current = SHADER_FIXED;
   s_shaders.ready = true;
+  texture_set_shader_path(1);  // models now load their normal and specular maps
   return 1;
 }
 

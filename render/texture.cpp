@@ -57,6 +57,7 @@ static struct {
   int compress;  // 0 No, 1 Yes, 2 Always
   TextureGlHooks hooks;
   int has_hooks;
+  int shader_path;  // models are drawn with their normal and specular maps
 } s_config;
 
 // ---- per session: the registries ----
@@ -100,6 +101,9 @@ void texture_set_gl_hooks(const TextureGlHooks *hooks) {
   s_config.has_hooks = hooks != nullptr;
 }
 
+void texture_set_shader_path(int on) { s_config.shader_path = on != 0; }
+int texture_shader_path() { return s_config.shader_path; }
+
 int texture_generation() { return s_reg.generation; }
 unsigned long texture_memory() { return s_reg.memory; }
 
@@ -117,6 +121,7 @@ static int next_power_of_two(int v) {
 
 // ---- uploads ----
 uint32_t texture_upload(const uint8_t *pixels, int width, int height, int channels, int flags) {
+  registry_init();  // ids handed out without GL start at 1: 0 means no texture
   unsigned long memory = 0;
   uint32_t id;
   if (s_config.has_hooks && s_config.hooks.upload) {
@@ -129,6 +134,10 @@ uint32_t texture_upload(const uint8_t *pixels, int width, int height, int channe
   }
   s_reg.memory += memory;
   return id;
+}
+
+void texture_delete(uint32_t id) {
+  if (id && s_config.has_hooks && s_config.hooks.destroy) s_config.hooks.destroy(id);
 }
 
 // Replaces level 0 of `image` by a copy stretched to powers of two, with its mip chain.

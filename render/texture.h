@@ -78,6 +78,26 @@ uint32_t texture_upload(const uint8_t *pixels, int width, int height, int channe
 uint32_t texture_from_pixels(uint8_t *pixels, int width, int height, int channels,
                              int detail_level, int flags);
 
+// Deletes a texture made outside the registry (a number plate); 0 is ignored.
+void texture_delete(uint32_t id);
+
+// ---- number plates ----
+// The racer's number, `foreground` on `background` (RGB), drawn with the built-in plate
+// font into an RGBA image of width x height with its mip chain; every level has a
+// transparent white rim. A long text gets narrower glyphs, then shrinks, so it always fits.
+// 1 with *out filled (the caller frees it with image_free); 0 for a size outside 1..4096.
+int number_plate_image(const char *text, int width, int height, const uint8_t foreground[3],
+                       const uint8_t background[3], Image *out);
+// The same image uploaded, clamped and mipmapped; 0 on failure. The caller deletes it
+// with texture_delete.
+uint32_t number_plate_texture(const char *text, int width, int height,
+                              const uint8_t foreground[3], const uint8_t background[3]);
+
+// Whether models are drawn by the shader programs, which read normal and specular maps:
+// the renderer turns it on once its programs are built and off when they go. Off headless.
+void texture_set_shader_path(int on);
+int texture_shader_path();
+
 // Deletes textures, images and animations whose generation is neither 0 nor current.
 void texture_purge();
 // Starts a new generation (before each track load) and zeroes texture_memory.

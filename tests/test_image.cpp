@@ -6,6 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -406,5 +407,127 @@ TEST_F(Images, CustomMipLevels) {
   ASSERT_NE(texture_load(file("odd.png").c_str()), 0u);
   EXPECT_EQ(s_uploads.height, 4);
   EXPECT_TRUE(logged(("Warning: Invalid height for custom MIP map in '" + file("odd.png") + "'").c_str()));
+  texture_set_gl_hooks(nullptr);
+}
+
+// ---- number plates ----
+struct Plate {
+  Image image = {};
+  Plate(const char *text, const uint8_t fg[3], const uint8_t bg[3], int size = 128) {
+    EXPECT_EQ(number_plate_image(text, size, size, fg, bg, &image), 1);
+  }
+  ~Plate() { image_free(&image); }
+  const uint8_t *at(int x, int y) const { return image.pixels + (size_t(y) * image.width + x) * 4; }
+  bool ink(int x, int y, const uint8_t bg[3]) const { return memcmp(at(x, y), bg, 3) != 0; }
+  // The box around every level-0 pixel inside the rim that is not the background.
+  void ink_box(const uint8_t bg[3], int box[4]) const {
+    box[0] = box[1] = image.width, box[2] = box[3] = -1;
+    for (int y = 1; y < image.height - 1; y++)
+      for (int x = 1; x < image.width - 1; x++)
+        if (ink(x, y, bg)) {
+          box[0] = std::min(box[0], x), box[1] = std::min(box[1], y);
+          box[2] = std::max(box[2], x), box[3] = std::max(box[3], y);
+        }
+  }
+  std::vector<uint8_t> level0() const {
+    return std::vector<uint8_t>(image.pixels, image.pixels + size_t(image.width) * image.height * 4);
+  }
+};
+static const uint8_t PLATE_FG[3] = {200, 30, 40}, PLATE_BG[3] = {10, 220, 90};
+
+TEST(NumberPlate, TextInItsColoursCentredInsideATransparentRim) {
+  Plate p("80", PLATE_FG, PLATE_BG);
+  ASSERT_EQ(p.image.width, 128);
+  ASSERT_EQ(p.image.channels, 4);
+  // Every pixel lies between background and text colour; some are exactly either.
+  bool saw_fg = false, saw_bg = false;
+  for (int y = 1; y < 127; y++)
+    for (int x = 1; x < 127; x++) {
+      const uint8_t *q = p.at(x, y);
+      ASSERT_EQ(q[3], 255);
+      for (int k = 0; k < 3; k++) {
+        ASSERT_GE(q[k], std::min(PLATE_FG[k], PLATE_BG[k]));
+        ASSERT_LE(q[k], std::max(PLATE_FG[k], PLATE_BG[k]));
+      }
+      saw_fg |= !memcmp(q, PLATE_FG, 3);
+      saw_bg |= !memcmp(q, PLATE_BG, 3);
+    }
+  EXPECT_TRUE(saw_fg);
+  EXPECT_TRUE(saw_bg);
+  // The rim of every mip level is transparent white.
+  const uint8_t *level = p.image.pixels;
+  for (int size = 128; size >= 1; size /= 2) {
+    SCOPED_TRACE(size);
+    for (int i = 0; i < size; i++)
+      for (int j : {0, size - 1}) {
+        EXPECT_EQ(memcmp(level + (size_t(j) * size + i) * 4, "\xff\xff\xff\x00", 4), 0);
+        EXPECT_EQ(memcmp(level + (size_t(i) * size + j) * 4, "\xff\xff\xff\x00", 4), 0);
+      }
+    level += size_t(size) * size * 4;
+  }
+  int box[4];
+  p.ink_box(PLATE_BG, box);
+  EXPECT_NEAR(box[0], 127 - box[2], 1);  // centred
+  EXPECT_NEAR(box[1], 127 - box[3], 1);
+  EXPECT_GT(box[3] - box[1], 60);  // about half the plate tall
+}
+
+TEST(NumberPlate, LongNumbersNarrowThenShrinkButStayOnThePlate) {
+  struct Case {
+    const char *text;
+    int min_height, max_height;
+  } cases[] = {{"1", 64, 75}, {"88", 64, 75}, {"888", 64, 75}, {"1234567", 25, 40},
+               {"888888888888", 10, 25}};
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.text);
+    Plate p(k.text, PLATE_FG, PLATE_BG);
+    int box[4];
+    p.ink_box(PLATE_BG, box);
+    EXPECT_GE(box[0], 8);  // a margin of 1/16 on either side
+    EXPECT_LE(box[2], 119);
+    EXPECT_GE(box[3] - box[1], k.min_height);
+    EXPECT_LE(box[3] - box[1], k.max_height);
+  }
+}
+
+TEST(NumberPlate, EveryDigitAndLetterHasItsOwnShape) {
+  const char *chars = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-";
+  std::vector<std::vector<uint8_t>> seen;
+  for (const char *c = chars; *c; c++) {
+    char text[2] = {*c, 0};
+    SCOPED_TRACE(text);
+    Plate p(text, PLATE_FG, PLATE_BG);
+    int box[4];
+    p.ink_box(PLATE_BG, box);
+    EXPECT_GE(box[2], box[0]);  // something is drawn
+    for (const auto &other : seen) EXPECT_NE(p.level0(), other);
+    seen.push_back(p.level0());
+  }
+  // Lower case draws the capitals; a character without a glyph leaves a gap like a blank.
+  EXPECT_EQ(Plate("ab7", PLATE_FG, PLATE_BG).level0(), Plate("AB7", PLATE_FG, PLATE_BG).level0());
+  EXPECT_EQ(Plate("1?1", PLATE_FG, PLATE_BG).level0(), Plate("1 1", PLATE_FG, PLATE_BG).level0());
+  int box[4];
+  Plate("", PLATE_FG, PLATE_BG).ink_box(PLATE_BG, box);
+  EXPECT_LT(box[2], box[0]);  // nothing
+  Image none = {};
+  EXPECT_EQ(number_plate_image("1", 0, 128, PLATE_FG, PLATE_BG, &none), 0);
+  EXPECT_EQ(none.pixels, nullptr);
+}
+
+TEST_F(Images, NumberPlateUploadsClampedWithMipsAndIsDeletedByItsOwner) {
+  uint32_t headless = number_plate_texture("5", 128, 128, PLATE_FG, PLATE_BG);
+  EXPECT_NE(headless, 0u);  // without GL only a name is handed out
+  texture_delete(headless);
+  s_uploads = {};
+  TextureGlHooks hooks = {fake_upload, fake_destroy, nullptr};
+  texture_set_gl_hooks(&hooks);
+  uint32_t id = number_plate_texture("5", 128, 128, PLATE_FG, PLATE_BG);
+  EXPECT_EQ(s_uploads.count, 1);
+  EXPECT_EQ(s_uploads.width, 128);
+  EXPECT_EQ(s_uploads.channels, 4);
+  EXPECT_EQ(s_uploads.flags, 0);
+  texture_delete(0);
+  texture_delete(id);
+  EXPECT_EQ(s_uploads.destroyed, std::vector<uint32_t>{id});
   texture_set_gl_hooks(nullptr);
 }

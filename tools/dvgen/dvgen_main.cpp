@@ -6,7 +6,9 @@
 //                             digest is FIXED_FILES_DIGEST), the gate piece, bale and block
 //   *.jm                      meshes of the gate piece, bale and block
 //   *.png, startgate.ppm      surfaces and their blends, sky, trees, banners, flaggers,
-//                             roost, statues, lens flares, colors/white.png
+//                             roost, statues, lens flares, colors/white.png; the racers'
+//                             bike (with .info plate colours), wheel, riding-gear and helmet
+//                             textures with their _norm and _spec maps
 //   rabbithill/               the full track, stored plain with inline heights
 //   practice.saf              the small track: terrain.png heights, texturelist, members
 //                             plain, .gz, .scram and .gz.scram

@@ -1,9 +1,11 @@
 // dvgen: procedural textures: ground surfaces and their blends, sky, trees, banners,
-// flaggers, roost, statues, the starting gate, lens flares and the plain colours.
+// flaggers, roost, statues, the starting gate, lens flares, the plain colours, and the
+// racers' bike, wheel, riding-gear and helmet textures with their normal and specular maps.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "bike/bike_model.h"
 #include "tools/dvgen/dvgen.h"
 
 static const double PI = 3.14159265358979323846;
@@ -635,8 +637,187 @@ static Img decal_logo() {
   return cv.im;
 }
 
+// ---- the racers' textures, with their normal and specular maps ----
+// Every texel is a finish (colour, relief, shine); the colour texture, the normal map (from
+// the relief) and the specular map (from the shine) are all made from one grid of them, so
+// the three always agree.
+struct Finish {
+  Rgb c;
+  double h;          // relief, texels
+  Rgb spec;          // specular colour
+  double shininess;  // exponent
+};
+static Rgb grey(double v) { return {v, v, v}; }
+
+// name.png, name_norm.png and name_spec.png from a w x h grid of finishes.
+static int write_finishes(const std::string &name, const std::vector<Finish> &f, int w, int h) {
+  Img colour = img_make(w, h, 3), normal = img_make(w, h, 3), spec = img_make(w, h, 4);
+  auto relief = [&](int x, int y) {
+    x = std::min(std::max(x, 0), w - 1), y = std::min(std::max(y, 0), h - 1);
+    return f[(size_t)y * w + x].h;
+  };
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const Finish &e = f[(size_t)y * w + x];
+      img_set(&colour, x, y, e.c.r, e.c.g, e.c.b);
+      // Tangent space: x across the image, y up the image, z out of the surface.
+      double du = (relief(x + 1, y) - relief(x - 1, y)) / 2, dv = (relief(x, y - 1) - relief(x, y + 1)) / 2;
+      double len = std::sqrt(du * du + dv * dv + 1);
+      img_set(&normal, x, y, (1 - du / len) / 2, (1 - dv / len) / 2, (1 + 1 / len) / 2);
+      // Alpha holds the exponent as a * 128 + 0.125, kept below the value that means "the
+      // material's own".
+      img_set(&spec, x, y, e.spec.r, e.spec.g, e.spec.b, clampd((e.shininess - 0.125) / 128, 0, 254.0 / 255));
+    }
+  std::string stem = name.substr(0, name.size() - 4);
+  return write_png(name, colour) && write_png(stem + "_norm.png", normal) &&
+         write_png(stem + "_spec.png", spec);
+}
+
+template <class Fn>
+static int draw_finishes(const std::string &name, int size, Fn fn) {
+  std::vector<Finish> f((size_t)size * size);
+  for (int y = 0; y < size; y++)
+    for (int x = 0; x < size; x++) f[(size_t)y * size + x] = fn((x + 0.5) / size, (y + 0.5) / size);
+  return write_finishes(name, f, size, size);
+}
+
+static Finish plastic(Rgb c) { return {c, 0, grey(0.45), 40}; }
+static Finish metal(Rgb c, double h) { return {c, h, scale(c, 0.9), 64}; }
+
+// Colours of a make's bikes, chosen by the start of the texture's name (the first match).
+struct BikeScheme {
+  const char *prefix;
+  Rgb plastic, accent, frame;
+  Rgb plate, digits;  // number plate background and numbers
+};
+static const BikeScheme BIKE_SCHEMES[] = {
+    {"yz250f_se", {0.93, 0.93, 0.92}, {0.05, 0.2, 0.7}, {0.2, 0.3, 0.6}, {0.05, 0.2, 0.7}, {1, 1, 1}},
+    {"cr", {0.8, 0.06, 0.05}, {0.95, 0.95, 0.95}, {0.75, 0.76, 0.78}, {1, 1, 1}, {0, 0, 0}},
+    {"kx", {0.3, 0.72, 0.1}, {0.05, 0.05, 0.05}, {0.12, 0.4, 0.1}, {0, 0, 0}, {1, 1, 1}},
+    {"rm", {0.95, 0.8, 0.05}, {0.1, 0.15, 0.5}, {0.75, 0.76, 0.78}, {0.95, 0.8, 0.05}, {0, 0, 0}},
+    {"yz", {0.05, 0.2, 0.75}, {0.95, 0.95, 0.95}, {0.2, 0.25, 0.5}, {0.05, 0.2, 0.75}, {1, 1, 1}},
+    {"", {0.95, 0.4, 0.02}, {0.05, 0.05, 0.05}, {0.9, 0.35, 0.05}, {1, 1, 1}, {0, 0, 0}},
+};
+
+// A bike's texture: plastics with a decal band and panel bolts (top half), frame tubes over
+// the engine's fins, the seat cover's gripper ribs, and the two plate backgrounds.
+static Finish bike_at(double u, double v, const BikeScheme &s, double tilt, uint32_t seed) {
+  const double texels = 256;
+  if (v < 0.5) {
+    Finish f = plastic(scale(s.plastic, 0.97 + 0.03 * tnoise(u, v, 8, 2, seed)));
+    double band = std::fabs((u - 0.5) - (v - 0.25) * tilt);
+    if (band < 0.06) f.c = s.accent, f.h = 0.4;  // the decal's edge shows in the relief
+    if (std::min(std::fabs(u - 0.5), std::fabs(v - 0.25)) * texels < 1.5) f.c = scale(f.c, 0.5), f.h = -1.5;
+    static const double BOLTS[][2] = {{0.1, 0.1}, {0.9, 0.1}, {0.1, 0.4}, {0.9, 0.4}, {0.4, 0.1}, {0.6, 0.4}};
+    for (const auto &b : BOLTS) {
+      double d = std::hypot(u - b[0], v - b[1]) * texels;
+      if (d < 4) f = metal(grey(0.7), std::sqrt(16 - d * d) * 0.5);
+    }
+    return f;
+  }
+  if (u < 0.5) {
+    static const double TUBES[] = {0.56, 0.66, 0.8, 0.92};
+    const double radius = 0.035;
+    for (double c : TUBES) {
+      double t = std::fabs(v - c) / radius;
+      if (t < 1) {
+        double round = std::sqrt(1 - t * t);
+        return metal(scale(s.frame, 0.75 + 0.25 * round + 0.05 * tnoise(u * 0.1, v, 64, 1, seed + 1)),
+                     round * radius * texels * 0.5);
+      }
+    }
+    return {grey(0.25), 1.5 * std::sin(2 * PI * v * 40), grey(0.3), 16};
+  }
+  if (v < 0.75) {
+    double rib = std::fabs(std::sin(PI * (u + v) * 24)) * std::fabs(std::sin(PI * (u - v) * 24));
+    return {grey(0.05 + 0.03 * rib), 0.8 * rib, grey(0.08), 6};
+  }
+  double pu = std::fmod(u - 0.5, 0.25), pv = v - 0.75;
+  double edge = std::min(std::min(pu, 0.25 - pu), std::min(pv, 0.25 - pv)) * texels;
+  Finish f = plastic(s.plate);
+  if (edge < 3) f.h = 1, f.c = scale(s.plate, 0.85);
+  return f;
+}
+
+// Tyre tread of staggered knobs (top half), the rim with its spokes and the machined hub.
+static Finish wheels_at(double u, double v) {
+  if (v < 0.5) {
+    double cu = u * 8 + (std::fmod(v * 8, 2) < 1 ? 0 : 0.5), cv = v * 8;
+    double ku = std::fabs(std::fmod(cu, 1) - 0.5), kv = std::fabs(std::fmod(cv, 1) - 0.5);
+    bool knob = ku < 0.3 && kv < 0.3;
+    return {grey(knob ? 0.1 : 0.06), knob ? 2.0 : 0, grey(0.08), 8};
+  }
+  if (u < 0.5) {
+    double across = std::sin(PI * (v - 0.5) * 2);  // the rim's rounded section
+    Finish f = metal(grey(0.2 + 0.1 * across), across * 3);
+    if (std::fabs(std::fmod(u * 16, 1) - 0.5) < 0.08) f = metal(grey(0.8), 0.5);  // spokes
+    return f;
+  }
+  double r = std::hypot(u - 0.75, v - 0.75) * 4;
+  return metal(grey(0.72 + 0.08 * std::sin(r * 40)), 0.4 * std::sin(r * 40));
+}
+
+// Riding gear: the jersey with white sleeve panels, pants with leather knee panels, boots
+// with metal buckles.
+static Finish gear_at(double u, double v) {
+  double weave = 0.25 * std::sin(u * 128 * PI) * std::sin(v * 128 * PI);
+  if (v < 0.5) {
+    Rgb c = std::fabs(u - 0.5) > 0.3 ? grey(0.92) : Rgb{0.1, 0.2, 0.6};
+    if (std::fabs(v - 0.2) < 0.03) c = Rgb{0.95, 0.4, 0.02};
+    return {scale(c, 0.95 + 0.05 * weave), weave, grey(0.05), 4};
+  }
+  if (u < 0.5) {
+    bool knee = std::fabs(u - 0.25) < 0.12 && std::fabs(v - 0.72) < 0.1;
+    if (knee) return {grey(0.12), 1 + 0.3 * std::sin(v * 200), grey(0.2), 12};
+    return {scale(grey(0.85), 0.95 + 0.05 * weave), weave, grey(0.05), 4};
+  }
+  if (std::fmod(v * 8, 1) < 0.15 && std::fabs(u - 0.75) < 0.12) return metal(grey(0.8), 1.2);
+  return {grey(0.1), 0.3 * tnoise(u, v, 16, 2, 401), grey(0.15), 10};
+}
+
+// The helmet: a glossy shell with stripes and vents, the goggle lens and its strap.
+static Finish helmet_at(double u, double v) {
+  if (v < 0.7) {
+    Finish f = {grey(0.95), 0, grey(0.9), 90};
+    if (std::fabs(u - 0.5) < 0.06 || std::fabs(std::fabs(u - 0.5) - 0.15) < 0.02) f.c = {0.1, 0.2, 0.6};
+    if (v < 0.2 && std::fabs(std::fmod(u * 10, 1) - 0.5) < 0.1) f.h = -1.5, f.c = grey(0.2);  // vents
+    return f;
+  }
+  if (u < 0.6) return {grey(0.04), 0, grey(1), 120};  // goggle lens
+  return {Rgb{0.95, 0.4, 0.02}, 0.3 * std::sin(v * 128 * PI), grey(0.05), 4};  // strap
+}
+
+static uint32_t name_hash(const char *s) {
+  uint32_t h = 2166136261u;
+  for (; *s; s++) h = (h ^ (uint8_t)*s) * 16777619u;
+  return h;
+}
+
+// The default textures of every bike in the model table, with their plate colours in an
+// .info beside each, and the shared wheel, riding-gear and helmet textures.
+static int gen_racer_textures() {
+  const BikeModel *rows = bike_model_table();
+  std::vector<std::string> done;
+  for (int r = 0; r < BIKE_MODEL_COUNT; r++) {
+    std::string name = rows[r].bike_texture + 1;  // without the '@'
+    if (std::find(done.begin(), done.end(), name) != done.end()) continue;
+    done.push_back(name);
+    const BikeScheme *s = BIKE_SCHEMES;
+    while (strncmp(name.c_str(), s->prefix, strlen(s->prefix))) s++;
+    uint32_t seed = name_hash(name.c_str());
+    double tilt = 0.6 + (seed % 64) / 64.0;
+    if (!draw_finishes(name, 256, [&](double u, double v) { return bike_at(u, v, *s, tilt, seed % 1000); }))
+      return 0;
+    std::string info = strf("[numberbackground:%g,%g,%g][numberforeground:%g,%g,%g]\n", s->plate.r,
+                            s->plate.g, s->plate.b, s->digits.r, s->digits.g, s->digits.b);
+    if (!out_write_text(name + ".info", info)) return 0;
+  }
+  return draw_finishes("wheels.png", 128, wheels_at) && draw_finishes("rider_body.png", 128, gear_at) &&
+         draw_finishes("rider_head.png", 128, helmet_at);
+}
+
 int gen_textures() {
-  if (!gen_ground() || !gen_sky()) return 0;
+  if (!gen_ground() || !gen_sky() || !gen_racer_textures()) return 0;
   Img white = img_make(8, 8, 3);
   std::fill(white.px.begin(), white.px.end(), 255);
   if (!write_png("colors/white.png", white)) return 0;
