@@ -11,6 +11,7 @@ struct GameRenderHooks {
   void (*draw_view)(int mode, int width, int height);
   int (*read_pixels)(int width, int height, unsigned char *rgb);
   void (*finish)();
+  void (*stop_gl)();                // the context is about to go: drop the GL sides
 };
 void game_set_render_hooks(const GameRenderHooks *hooks);
 

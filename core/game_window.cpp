@@ -92,6 +92,7 @@ static void close_audio() {
 }
 
 static void close_window() {
+  if (s_game.window && s_game.render.stop_gl) s_game.render.stop_gl();
   if (s_game.window) velk_gl_close(s_game.window);
   s_game.window = nullptr;
 }

@@ -63,5 +63,6 @@ void render_install_game_hooks() {
   render.draw_view = render_view;
   render.read_pixels = render_read_pixels;
   render.finish = render_finish;
+  render.stop_gl = texture_gl_remove;
   game_set_render_hooks(&render);
 }
