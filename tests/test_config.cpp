@@ -12,58 +12,28 @@
 #include "core/common.h"
 #include "files/config.h"
 #include "files/files.h"
+#include "test_support.h"
 
 namespace {
 
-std::string read_all(const std::string &path) {
-  std::string s;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) return s;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  fclose(f);
-  return s;
-}
-
-void write_all(const std::string &path, const std::string &text) {
-  FILE *f = fopen(path.c_str(), "wb");
-  ASSERT_TRUE(f);
-  fwrite(text.data(), 1, text.size(), f);
-  fclose(f);
-}
+using test_support::read_file;
+using test_support::write_file;
 
 // Each test gets its own home and data directories and fresh settings.
-class ConfigTest : public ::testing::Test {
+class ConfigTest : public test_support::TempHomeTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/dv_config_test_XXXXXX";
-    ASSERT_TRUE(mkdtemp(tmpl));
-    dir = tmpl;
-    setenv("XDG_DATA_HOME", (dir + "/home").c_str(), 1);
-    setenv("DV_HOME", (dir + "/data").c_str(), 1);
-    mkdir((dir + "/data").c_str(), 0755);
-    datafile_reset_for_tests();
-    config_reset_defaults();
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-    datafile_reset_for_tests();
-  }
   // Reads `text` as a configuration file.
   void read_text(const std::string &text) {
     std::string path = dir + "/in.cfg";
-    write_all(path, text);
+    write_file(path, text);
     ASSERT_TRUE(config_read_file(path.c_str()));
   }
   // The settings as the writer sees them.
   std::string written() {
     std::string path = dir + "/out.cfg";
     EXPECT_TRUE(config_write_file(path.c_str()));
-    return read_all(path);
+    return read_file(path);
   }
-  std::string dir;
 };
 
 }  // namespace
@@ -311,7 +281,7 @@ TEST_F(ConfigTest, HomeConfigReadAndWritten) {
   EXPECT_EQ(config()->laps.value, 5);
   config()->laps.value = 17;
   ASSERT_TRUE(config_write());
-  EXPECT_NE(read_all(dir + "/home/Dirtvane/config").find("\nlaps=17.000000\n"), std::string::npos);
+  EXPECT_NE(read_file(dir + "/home/Dirtvane/config").find("\nlaps=17.000000\n"), std::string::npos);
   config_reset_defaults();
   EXPECT_TRUE(config_read());
   EXPECT_EQ(config()->laps.value, 17);

@@ -1,61 +1,29 @@
 // The bike setup block: keys, the stability table, old bike names, texture lists, setup files.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "bike/bike_model.h"
 #include "files/config.h"
 #include "files/files.h"
+#include "test_support.h"
 
 namespace {
 
-void write_all(const std::string &path, const std::string &text) {
-  std::string dir = path.substr(0, path.rfind('/'));
-  std::string cmd = "mkdir -p '" + dir + "'";
-  ASSERT_EQ(system(cmd.c_str()), 0);
-  FILE *f = fopen(path.c_str(), "wb");
-  ASSERT_TRUE(f);
-  fwrite(text.data(), 1, text.size(), f);
-  fclose(f);
-}
-
-std::string read_all(const std::string &path) {
-  std::string s;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) return s;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  fclose(f);
-  return s;
-}
+using test_support::read_file;
+using test_support::write_file;
 
 // A home and a data directory holding a few selectable textures.
-class SetupTest : public ::testing::Test {
+class SetupTest : public test_support::TempHomeTest {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/dv_setup_test_XXXXXX";
-    ASSERT_TRUE(mkdtemp(tmpl));
-    dir = tmpl;
+    TempHomeTest::SetUp();
+    if (HasFatalFailure()) return;
     for (const char *name : {"450sxfv2013-red.png", "450sxfv2013-red_norm.png",
                              "bikes/450sxfv2013-blue.png.scram", "kx250f-green.png",
                              "rider_body-stripes.png", "rider_body-plain.png.gz",
                              "wheels-gold.png", "450sxfv2013.png"})
-      write_all(dir + "/data/" + name, "x");
-    setenv("XDG_DATA_HOME", (dir + "/home").c_str(), 1);
-    setenv("DV_HOME", (dir + "/data").c_str(), 1);
-    datafile_reset_for_tests();
-    config_reset_defaults();
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-    datafile_reset_for_tests();
+      write_file(dir + "/data/" + name, "x");
   }
   std::string setup_text() {
     std::string path = dir + "/setup.out";
@@ -63,9 +31,8 @@ class SetupTest : public ::testing::Test {
     EXPECT_TRUE(f);
     EXPECT_TRUE(setup_write(f));
     datafile_close(f);
-    return read_all(path);
+    return read_file(path);
   }
-  std::string dir;
 };
 
 }  // namespace
@@ -198,7 +165,7 @@ TEST_F(SetupTest, StabilityTable) {
 }
 
 TEST_F(SetupTest, SetupFilesByName) {
-  write_all(dir + "/home/Dirtvane/setups/half", "stability=50\n");
+  write_file(dir + "/home/Dirtvane/setups/half", "stability=50\n");
   ASSERT_TRUE(setup_load("  half \t"));
   const BikeSetup *s = bike_setup();
   EXPECT_EQ(s->stability.value, 50);
@@ -210,7 +177,7 @@ TEST_F(SetupTest, SetupFilesByName) {
   EXPECT_EQ(s->stability.value, 50);
 
   // Lines without '=', other blocks' keys and CR LF endings are taken in stride.
-  write_all(dir + "/home/Dirtvane/setups/mixed",
+  write_file(dir + "/home/Dirtvane/setups/mixed",
             "just words\r\nlaps=9\r\nnumber=7\r\nname=Dusty\r\r\n");
   ASSERT_TRUE(setup_load("mixed"));
   EXPECT_STREQ(s->number, "7");
@@ -232,7 +199,7 @@ TEST_F(SetupTest, WriteAndReadBackLeavesEveryValue) {
   setup_read_key("rider_mass_distribution", "0.41");
   setup_read_key("shock_preload_adjustment", "99");
   ASSERT_TRUE(setup_save("round"));
-  const std::string saved = read_all(dir + "/home/Dirtvane/setups/round");
+  const std::string saved = read_file(dir + "/home/Dirtvane/setups/round");
   ASSERT_FALSE(saved.empty());
   EXPECT_EQ(saved, setup_text());
   EXPECT_EQ(saved.rfind("bike=crf250(2013)\nname=Round Trip\nnumber=7\n", 0), 0u);

@@ -1,32 +1,21 @@
 // Fuzzes the command-line parser: the input is split at zero bytes into arguments.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "core/core.h"
-
-static std::string g_root;
-
-static void remove_all() {
-  rmdir((g_root + "/Dirtvane").c_str());
-  rmdir(g_root.c_str());
-}
+#include "fuzz_support.h"
 
 static void set_up() {
-  if (!g_root.empty()) return;
+  static bool done = false;
+  if (done) return;
+  done = true;
   // --open-home makes the home directory: keep it in a directory of our own, and show it
   // to no desktop.
-  g_root = "/tmp/fuzz_cmdline_" + std::to_string(getpid());
-  mkdir(g_root.c_str(), 0700);
-  setenv("XDG_DATA_HOME", g_root.c_str(), 1);
+  setenv("XDG_DATA_HOME", fuzz_support::scratch_dir("cmdline").c_str(), 1);
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
-  atexit(remove_all);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -1,13 +1,13 @@
 // Fuzz target: the demo reader. The input is a ".dvdemo" file; it is opened for playback,
 // read tick by tick, rewound and skipped, and every stored state is posed onto a bike.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "bike/bike.h"
 #include "bike/bike_model.h"
+#include "fuzz_support.h"
 #include "race/demo.h"
 #include "race/race.h"
 
@@ -38,8 +38,8 @@ static void pose_history(int slot) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   setup();
-  char path[64];
-  snprintf(path, sizeof path, "/tmp/fuzz_demo_%d.dvdemo", (int)getpid());
+  static const std::string file = fuzz_support::scratch_dir("demo") + "/f.dvdemo";
+  const char *path = file.c_str();
   FILE *f = fopen(path, "wb");
   if (!f) return 0;
   fwrite(data, 1, size, f);
@@ -67,6 +67,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   demo_reset();
   clock->tick = 0;
   clock->time_trial = 0;
-  unlink(path);
   return 0;
 }

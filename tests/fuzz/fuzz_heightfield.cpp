@@ -4,12 +4,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "core/frame.h"
+#include "fuzz_support.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
 
@@ -24,17 +24,10 @@ static void write_file(const char *name, const void *data, size_t size) {
   fclose(f);
 }
 
-static void cleanup() {
-  for (const char *name : kFiles) unlink((s_dir + "/" + name).c_str());
-  rmdir(s_dir.c_str());
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   if (s_dir.empty()) {
-    s_dir = "/tmp/dvfuzz_hf_" + std::to_string(getpid());
-    mkdir(s_dir.c_str(), 0700);
-    atexit(cleanup);
+    s_dir = fuzz_support::scratch_dir("heightfield");
     std::string shading = "P6 129 129 255\n" + std::string(129 * 129 * 3, 'x');
     write_file("shading.ppm", shading.data(), shading.size());
     write_file("texturelist", "dirt.png\ngrass.png\n", 19);

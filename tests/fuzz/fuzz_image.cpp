@@ -4,15 +4,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "core/frame.h"
+#include "fuzz_support.h"
 #include "render/texture.h"
-
-static std::string s_path;
-static void cleanup() { unlink(s_path.c_str()); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   image_set_max_pixels(size_t(1) << 20);
@@ -28,15 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (image_decode_png_grey16(data, size, &grey, &w, &h)) free(grey);
   // Whole texture files; names inside them are opened as they stand, so none with a '/'.
   if (size >= 4 && (!memcmp(data, "ANIM", 4) || !memcmp(data, "LINK", 4)) && !memchr(data, '/', size)) {
-    if (s_path.empty()) {
-      s_path = "/tmp/dvfuzz_texture_" + std::to_string(getpid());
-      atexit(cleanup);
-    }
-    FILE *f = fopen(s_path.c_str(), "wb");
+    static const std::string path = fuzz_support::scratch_dir("image") + "/texture";
+    FILE *f = fopen(path.c_str(), "wb");
     if (!f) abort();
     fwrite(data, 1, size, f);
     fclose(f);
-    uint32_t id = texture_load(s_path.c_str());
+    uint32_t id = texture_load(path.c_str());
     texture_animation_start(id, 0);
     texture_animation_step(1000);
     texture_reset_for_tests();

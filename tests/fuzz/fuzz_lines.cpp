@@ -1,15 +1,14 @@
 // Fuzz target: the "ct03" learnt-lines reader, then the analysis over what it read. The
 // store has four sections, so inputs that start "ct03 4" reach the records.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "fuzz_support.h"
 #include "robot/robot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static std::string path = "/tmp/fuzz_lines_" + std::to_string(getpid());
+  static const std::string path = fuzz_support::scratch_dir("lines") + "/lines";
   FILE *f = fopen(path.c_str(), "wb");
   if (!f) return 0;
   fwrite(data, 1, size, f);
@@ -20,6 +19,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   double best[LINE_SLOTS];
   line_chain_costs(0, 8, 3, best);
   free_lines();
-  unlink(path.c_str());
   return 0;
 }

@@ -2,32 +2,25 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "core/frame.h"
 #include "files/files.h"
+#include "fuzz_support.h"
 #include "render/texture.h"
 #include "terrain/terrain.h"
-
-static std::string s_path;
-static void cleanup() { unlink(s_path.c_str()); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Texture names are opened as they stand; names with a '/' could reach devices.
   if (memchr(data, '/', size)) return 0;
-  if (s_path.empty()) {
-    s_path = "/tmp/dvfuzz_tileinfo_" + std::to_string(getpid());
-    atexit(cleanup);
-  }
-  FILE *f = fopen(s_path.c_str(), "wb");
+  static const std::string path = fuzz_support::scratch_dir("tileinfo") + "/tileinfo";
+  FILE *f = fopen(path.c_str(), "wb");
   if (!f) abort();
   fwrite(data, 1, size, f);
   fclose(f);
   static Terrain *t = (Terrain *)calloc(1, sizeof(Terrain));
   for (int legacy = 0; legacy < 2; legacy++) {
-    DataFile *file = datafile_open(s_path.c_str(), "rb");
+    DataFile *file = datafile_open(path.c_str(), "rb");
     if (!file) abort();
     t->render_method = size & 1 ? 1 : 2;
     if (legacy) texturelist_read(t, file);

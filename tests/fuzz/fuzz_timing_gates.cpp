@@ -1,33 +1,14 @@
 // Fuzzes the timing_gates reader, its writer and the lap rules on whatever layout it read.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzz_support.h"
 #include "track/track.h"
 
-static std::string g_root;
-
-static void remove_all() {
-  std::string cmd = "rm -rf '" + g_root + "'";
-  if (system(cmd.c_str())) {
-  }
-}
-
-static void set_up() {
-  if (!g_root.empty()) return;
-  g_root = "/tmp/fuzz_timing_gates_" + std::to_string(getpid());
-  mkdir(g_root.c_str(), 0700);
-  setenv("XDG_DATA_HOME", g_root.c_str(), 1);
-  setenv("DV_HOME", g_root.c_str(), 1);
-  atexit(remove_all);
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  set_up();
+  fuzz_support::data_dirs("timing_gates", "", "");
   if (size > 1 << 16) return 0;
   parse_timing_gates((const char *)data, size);
 

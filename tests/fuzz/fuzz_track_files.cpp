@@ -1,33 +1,14 @@
 // Fuzzes the track's object files: lighting, billboards, statues, flaggers and cameras.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_support.h"
 #include "track/track.h"
 
-static std::string g_root;
-
-static void remove_all() {
-  std::string cmd = "rm -rf '" + g_root + "'";
-  if (system(cmd.c_str())) {
-  }
-}
-
-// Empty search directories, so texture, model and shape names find nothing.
-static void set_up() {
-  if (!g_root.empty()) return;
-  g_root = "/tmp/fuzz_track_files_" + std::to_string(getpid());
-  mkdir(g_root.c_str(), 0700);
-  setenv("XDG_DATA_HOME", g_root.c_str(), 1);
-  setenv("DV_HOME", g_root.c_str(), 1);
-  atexit(remove_all);
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  set_up();
+  // Empty search directories, so texture, model and shape names find nothing.
+  fuzz_support::data_dirs("track_files", "", "");
   if (size > 1 << 16) return 0;
   const char *text = (const char *)data;
   // A few gates so the flaggers' gate indices are clamped against something.
