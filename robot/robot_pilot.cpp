@@ -439,7 +439,8 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   float path_length = speed * 1.0f + 8;
   float nearest = path_length;
   float nearest_speed = -1;
-  for (int other = 0; other < racer_count(); other++) {
+  int racers = racer_count();  // not in the loop: it scans the slot table
+  for (int other = 0; other < racers; other++) {
     const Racer *q = racer_at(other);
     if (other == slot || !q->bike || q->bike->presence <= 0) continue;
     Vec3 qp = frame_position(q->bike);
