@@ -26,6 +26,8 @@ struct RobotRacer {
   float throttle_memory;
   int lean_limit_tick;
   int finished_seen;    // the slow-down after the finish was applied
+  int still_ticks;      // ticks the bike has stood still while riding on its own
+  int back_up_ticks;    // ticks of backing away from an obstacle still to go
   Mt19937 random;
 };
 

@@ -15,6 +15,8 @@ namespace {
 constexpr float PI = 3.14159265358979f;
 constexpr float GRAVITY = 32;         // ft/s^2
 constexpr int FIRST_PICK_ADVANCE = 3840;  // tick of 30 s
+constexpr int BLOCKED_TICKS = 256;        // 2 s standing still in recovery: blocked
+constexpr int BACK_UP_TICKS = 256;        // then 2 s of backing away
 
 const Personality PERSONALITIES[PERSONALITY_COUNT] = {
     {"empty", 0, 0, 0, 0, 0},
@@ -127,6 +129,7 @@ void append_line(RobotRacer *rr, const Bike *bike, const LineSlot *line) {
 // ---- the speed controller ----
 struct Output {
   float throttle, clutch, front_brake, rear_brake, steer, sit;
+  float back_up;
 };
 
 void speed_control(const Bike *bike, float s, float wanted, Output *o) {
@@ -179,7 +182,7 @@ void write_controls(Bike *bike, const Output &o) {
   set_steer(bike, o.steer);
   set_dab(bike, o.sit);
   set_lean(bike, 0);
-  set_back_up(bike, 0);
+  set_back_up(bike, o.back_up);
 }
 
 // ---- the start ----
@@ -257,12 +260,34 @@ void recovery(Racer *racer, RobotRacer *rr, Output *o) {
   int n = rr->route.count;
   if (n == 0) return;
   if ((tick - rr->last_advance) * TICK > 40) {
+    // A new target further on: never back along the route, which would send the robot
+    // back through the field, past the gates it has taken.
     rr->mode = 3;
-    rr->target = tick % n;
+    int ahead = n - 1 - rr->target;
+    if (ahead > 0) rr->target += 1 + tick % ahead;
     rr->last_advance = tick;
   }
   const LinePoint &w = route_points(rr)[rr->target];
   int down = bike->crash_timer > 0;
+  Vec3 pos = frame_position(bike);
+  Vec3 right = frame_axis(bike, 0), back = frame_axis(bike, 2);
+  float gx = w.x - pos.x, gy = w.y - pos.y, gz = w.z - pos.z;
+  float x = gx * right.x + gy * right.y + gz * right.z;
+  float z = gx * back.x + gy * back.y + gz * back.z;  // negative ahead
+  // Standing still against a bale, a berm or another bike: back away for a while, turning
+  // toward the target, then ride again.
+  if (rr->still_ticks >= BLOCKED_TICKS && !down) {
+    rr->still_ticks = 0;
+    rr->back_up_ticks = BACK_UP_TICKS;
+  }
+  if (rr->back_up_ticks > 0) {
+    rr->back_up_ticks--;
+    o->throttle = o->clutch = o->front_brake = o->rear_brake = 0;
+    o->sit = 1;
+    o->back_up = 1;
+    o->steer = clampf(std::atan2(x, -z) * (4 / PI), -1, 1);
+    return;
+  }
   if ((tick - rr->last_advance) * TICK > 19) {
     dBodyID wheel = bike->bodies[FRONT_WHEEL_BODY];
     const dReal *wp = dBodyGetPosition(wheel);
@@ -278,11 +303,6 @@ void recovery(Racer *racer, RobotRacer *rr, Output *o) {
     return;
   }
   // Ride slowly toward the target.
-  Vec3 pos = frame_position(bike);
-  Vec3 right = frame_axis(bike, 0), back = frame_axis(bike, 2);
-  float gx = w.x - pos.x, gy = w.y - pos.y, gz = w.z - pos.z;
-  float x = gx * right.x + gy * right.y + gz * right.z;
-  float z = gx * back.x + gy * back.y + gz * back.z;  // negative ahead
   Vec3 vel = frame_velocity(bike);
   float speed = vec3_length(vel);
   float lean = roll_angle(bike->bodies[FRAME_BODY]);
@@ -297,6 +317,9 @@ void recovery(Racer *racer, RobotRacer *rr, Output *o) {
   } else if (speed < 20) {
     limit = (1.0f / 6 + (speed - 10) / 60) * limit;
   }
+  // A target to the side or behind is turned to at walking pace: at 15 ft/s the small lean
+  // allowed circles around a target that lies inside the turn.
+  if (std::fabs(x) > -z) wanted_speed = 5;
   // The lean toward the target: leaning right (negative roll) for a target on the right.
   float want;
   if (std::fabs(x) > -z) want = x > 0 ? -limit : limit;
@@ -416,7 +439,8 @@ void follower(Racer *racer, int slot, RobotRacer *rr, Output *o) {
   float path_length = speed * 1.0f + 8;
   float nearest = path_length;
   float nearest_speed = -1;
-  for (int other = 0; other < racer_count(); other++) {
+  int racers = racer_count();  // not in the loop: it scans the slot table
+  for (int other = 0; other < racers; other++) {
     const Racer *q = racer_at(other);
     if (other == slot || !q->bike || q->bike->presence <= 0) continue;
     Vec3 qp = frame_position(q->bike);
@@ -688,6 +712,8 @@ void auto_pilot_reset(Racer *racer, int slot) {
   rr->throttle_memory = 0;
   rr->lean_limit_tick = 0;
   rr->finished_seen = 0;
+  rr->still_ticks = 0;
+  rr->back_up_ticks = 0;
   rr->crash_flag = 0;
   rr->crash_seen = 0;
   mt_seed(&rr->random, (uint32_t)(slot * 7919 + session_clock()->tick + 1));
@@ -742,8 +768,16 @@ void pilot_tick(Racer *racer, int slot, int pick) {
   // 2. Keep the route filled.
   if (pick && rr->target >= rr->route.count - 10) pick_line(slot);
 
+  // How long the bike has stood still (under 2 ft/s) since the launch, rider up.
+  const dReal *v = dBodyGetLinearVel(bike->bodies[FRAME_BODY]);
+  if (tick < c->start_tick + c->gate_lead || bike->crash_timer > 0 || rr->back_up_ticks > 0 ||
+      v[0] * v[0] + v[2] * v[2] >= 4)
+    rr->still_ticks = 0;
+  else
+    rr->still_ticks++;
+
   // 3. The controls.
-  Output o = {0, 0, 1, 1, 0, 1};
+  Output o = {0, 0, 1, 1, 0, 1, 0};
   if (rr->route.count == 0 || rr->target >= rr->route.count) {
     o.throttle = 0;
     o.clutch = 0;

@@ -219,6 +219,51 @@ TEST_F(Robot, TargetAdvancesWithinSixtyFeetAndRecoveryAfterThreeSeconds) {
   }
 }
 
+// A bike that makes no headway in recovery (blocked by a bale, a berm or another bike)
+// backs away for 2 s, turning toward its target, then rides again.
+TEST_F(Robot, BlockedRobotBacksAwayTurningTowardItsTarget) {
+  std::vector<LinePoint> p = straight(40, 40, -70);  // ahead and to the right, out of reach
+  int start = 10000;
+  session_clock()->tick = start;
+  set_robot_route(0, p.data(), (int)p.size(), 0, start);
+  int first_back_up = -1, back_up_ticks = 0, rode_after = 0;
+  for (int t = start; t < start + 384 + 1024; t++) {
+    session_clock()->tick = t;
+    auto_pilot_tick(racer_at(0), 0);
+    if (bike()->controls.back_up > 0) {
+      if (first_back_up < 0) first_back_up = t;
+      back_up_ticks++;
+      EXPECT_GT(bike()->controls.steer, 0) << t;
+      EXPECT_FLOAT_EQ(bike()->controls.throttle, 0);
+    } else if (first_back_up >= 0 && bike()->controls.throttle > 0) {
+      rode_after++;
+    }
+  }
+  // Recovery starts after 3 s; the bike had stood still all along, so it backs away at once.
+  EXPECT_EQ(first_back_up, start + 386);
+  EXPECT_GE(back_up_ticks, 256);
+  EXPECT_GT(rode_after, 0);
+  EXPECT_EQ(robot_mode(0), 3);
+}
+
+// After 40 s without progress the target jumps further on along the route, never back.
+TEST_F(Robot, TargetJumpAfterFortySecondsGoesForward) {
+  for (int t : {16000, 16001, 16003, 16040, 16039}) {
+    SCOPED_TRACE(t);
+    auto_pilot_reset(racer_at(0), 0);
+    std::vector<LinePoint> p = straight(40, 0, -200);
+    set_robot_route(0, p.data(), (int)p.size(), 5, t - 40 * 128 - 2);
+    session_clock()->tick = t;
+    auto_pilot_tick(racer_at(0), 0);  // no progress for 3 s: recovery
+    EXPECT_EQ(robot_mode(0), 3);
+    session_clock()->tick = t + 1;
+    auto_pilot_tick(racer_at(0), 0);
+    EXPECT_GT(robot_target(0), 5);
+    EXPECT_LT(robot_target(0), 40);
+    EXPECT_EQ(robot_last_advance(0), t + 1);
+  }
+}
+
 TEST_F(Robot, TargetWaitsWhileTheBikeFacesAwayAndTheRouteEmptiesAtItsEnd) {
   // A route running +z (behind the bike, which faces -z): the target 20 ft off holds.
   std::vector<LinePoint> p;
