@@ -362,6 +362,9 @@ int terrain_contact_pass(Bike *bike, const Terrain *terrain);
 int object_contact_pass(Bike *bike, const Terrain *terrain, int tick);
 // Racer A's parts against racer B's; returns B's part bits that touched.
 int bike_contact_pass(Bike *a, Bike *b, int remote, int tick);
+// Radius about the frame body's position that holds every part a bike contact tests: two
+// bikes whose frames are further apart than the sum of their reaches cannot touch.
+float bike_contact_reach(const Bike *bike);
 int parts_vs_shape(Bike *bike, Shape *shape, dBodyID body, Vec3 position,
                    const float orientation[9], int mode, int front_detect);
 int shape_vs_shape(Shape *a, dBodyID body_a, Vec3 pa, const float ra[9], Shape *b,

@@ -335,6 +335,24 @@ static int statue_bin_of(float v, float extent) {
   return k < 0 ? 0 : (k > 7 ? 7 : k);
 }
 
+// A sphere about the frame that holds every part a bike contact can test: each part's
+// shape and, for the wheels, the tyre torus. Taken as the furthest part plus the largest
+// part, a little more than the tightest sphere for one square root.
+static float bike_reach(const Bike *b, Vec3 centre) {
+  float far2 = 0, part = 0;
+  for (int i = 0; i < BIKE_BODY_COUNT; i++) {
+    float size = b->shapes[i] ? b->shapes[i]->bounding_radius : 0;
+    const WheelContact *w =
+        i == FRONT_WHEEL_BODY ? &b->front : (i == REAR_WHEEL_BODY ? &b->rear : nullptr);
+    if (w && w->torus_radius + w->tube_radius > size) size = w->torus_radius + w->tube_radius;
+    if (size <= 0) continue;
+    if (size > part) part = size;
+    float d2 = v3_len2(body_position(b->bodies[i]) - centre);
+    if (d2 > far2) far2 = d2;
+  }
+  return std::sqrt(far2) + part;
+}
+
 int object_contact_pass(Bike *b, const Terrain *terrain, int tick) {
   int any = terrain_contact_pass(b, terrain);
   Vec3 p = body_position(b->bodies[FRAME_BODY]);
@@ -353,9 +371,14 @@ int object_contact_pass(Bike *b, const Terrain *terrain, int tick) {
     std::sort(list.begin(), list.end());
     list.erase(std::unique(list.begin(), list.end()), list.end());
   }
+  float reach = bike_reach(b, p);
   for (int index : list) {
     Statue *s = statue_at(index);
     if (!s || !s->shape) continue;
+    // The bins are wide: most of their statues are out of the bike's reach.
+    Vec3 d = Vec3{s->x, s->y, s->z} - p;
+    float near = reach + s->shape->bounding_radius + 1e-3f;  // a hair over, for rounding
+    if (v3_len2(d) >= near * near) continue;
     const float *orient = s->special != 0 ? IDENTITY : s->orientation;
     int bits = parts_vs_shape(b, s->shape, nullptr, Vec3{s->x, s->y, s->z}, orient,
                               COLLIDE_JOINT, 0);
@@ -370,7 +393,15 @@ int object_contact_pass(Bike *b, const Terrain *terrain, int tick) {
   return any;
 }
 
+float bike_contact_reach(const Bike *b) {
+  return bike_reach(b, body_position(b->bodies[FRAME_BODY]));
+}
+
 int bike_contact_pass(Bike *a, Bike *b, int remote, int tick) {
+  // Two bikes whose reach spheres are apart cannot touch anywhere: the common case.
+  Vec3 ca = body_position(a->bodies[FRAME_BODY]), cb = body_position(b->bodies[FRAME_BODY]);
+  float apart = bike_reach(a, ca) + bike_reach(b, cb) + 1e-3f;  // a hair over, for rounding
+  if (v3_len2(cb - ca) >= apart * apart) return 0;
   int mode = (a->last_bike_contact_tick == tick || b->last_bike_contact_tick == tick)
                  ? COLLIDE_PENALTY
                  : COLLIDE_JOINT;

@@ -27,10 +27,13 @@ static int inside_edges(const Vec3 t[3], Vec3 n, Vec3 x) {
 }
 
 // Squared distance from x to the centre circle (centre c, unit axle a, radius R).
-static float circle_dist2(Vec3 c, Vec3 a, float radius, Vec3 x) {
+// Inlined: the edge search calls it a few dozen times per triangle.
+static inline __attribute__((always_inline)) float circle_dist2(Vec3 c, Vec3 a, float radius,
+                                                                Vec3 x) {
   Vec3 d = x - c;
   float h = vec3_dot(d, a);
-  float rho = sqrtf(fmaxf(v3_len2(d) - h * h, 0));
+  float q = v3_len2(d) - h * h;
+  float rho = sqrtf(q > 0 ? q : 0);
   return h * h + (rho - radius) * (rho - radius);
 }
 
