@@ -20,6 +20,7 @@
 #include "platform/velk.h"
 #include "race/race.h"
 #include "robot/robot.h"
+#include "tools/tool_options.h"
 #include "track/track.h"
 
 namespace {
@@ -62,14 +63,6 @@ void usage() {
           "  --race-laps N    laps of the check race (5)\n");
 }
 
-int parse_count(const char *text, int low, int high, int *out) {
-  char *end;
-  long v = strtol(text, &end, 10);
-  if (end == text || *end || v < low || v > high) return 0;
-  *out = (int)v;
-  return 1;
-}
-
 int parse_options(int argc, char **argv, Options *o) {
   for (int i = 1; i < argc; i++) {
     const char *a = argv[i];
@@ -78,11 +71,7 @@ int parse_options(int argc, char **argv, Options *o) {
     if (!strcmp(a, "--track") && (v = value())) {
       o->tracks.push_back(v);
     } else if (!strcmp(a, "--skill") && (v = value())) {
-      const char *names[SKILL_LEVELS] = {"Novice", "Amateur", "Expert"};
-      o->skill = -1;
-      for (int k = 0; k < SKILL_LEVELS; k++)
-        if (!strcmp(v, names[k])) o->skill = k;
-      if (o->skill < 0 && !parse_count(v, 0, 2, &o->skill)) return 0;
+      if (!parse_skill(v, &o->skill)) return 0;
     } else if (!strcmp(a, "--human-laps") && (v = value())) {
       if (!parse_count(v, 1, 100, &o->human_laps)) return 0;
     } else if (!strcmp(a, "--sessions") && (v = value())) {

@@ -18,6 +18,7 @@
 #include "race/race.h"
 #include "robot/robot.h"
 #include "terrain/terrain.h"
+#include "tools/tool_options.h"
 #include "track/track.h"
 
 namespace {
@@ -64,14 +65,6 @@ void usage() {
           "                     (by default a steadying hand keeps them upright)\n");
 }
 
-int parse_int(const char *text, int low, int high, int *out) {
-  char *end;
-  long v = strtol(text, &end, 10);
-  if (end == text || *end || v < low || v > high) return 0;
-  *out = (int)v;
-  return 1;
-}
-
 int parse_options(int argc, char **argv, Options *o) {
   for (int i = 1; i < argc; i++) {
     const char *a = argv[i];
@@ -84,23 +77,19 @@ int parse_options(int argc, char **argv, Options *o) {
       if (!need()) return 0;
       o->track = argv[++i];
     } else if (!strcmp(a, "--robots")) {
-      if (!need() || !parse_int(argv[++i], 0, MAX_RACERS - 1, &o->robots)) return 0;
+      if (!need() || !parse_count(argv[++i], 0, MAX_RACERS - 1, &o->robots)) return 0;
     } else if (!strcmp(a, "--human")) {
       o->human = 1;
     } else if (!strcmp(a, "--skill")) {
       if (!need()) return 0;
-      const char *s = argv[++i];
-      if (!strcmp(s, "Novice")) o->skill = 0;
-      else if (!strcmp(s, "Amateur")) o->skill = 1;
-      else if (!strcmp(s, "Expert")) o->skill = 2;
-      else if (!parse_int(s, 0, 2, &o->skill)) return 0;
+      if (!parse_skill(argv[++i], &o->skill)) return 0;
     } else if (!strcmp(a, "--laps")) {
-      if (!need() || !parse_int(argv[++i], 0, 1000, &o->laps)) return 0;
+      if (!need() || !parse_count(argv[++i], 0, 1000, &o->laps)) return 0;
     } else if (!strcmp(a, "--minutes")) {
-      if (!need() || !parse_int(argv[++i], 0, 600, &o->minutes)) return 0;
+      if (!need() || !parse_count(argv[++i], 0, 600, &o->minutes)) return 0;
     } else if (!strcmp(a, "--seed")) {
       int seed;
-      if (!need() || !parse_int(argv[++i], 0, 0x7fffffff, &seed)) return 0;
+      if (!need() || !parse_count(argv[++i], 0, 0x7fffffff, &seed)) return 0;
       o->seed = (uint32_t)seed;
     } else if (!strcmp(a, "--record")) {
       o->record = 1;
