@@ -9,18 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/test_support.h"
+
 namespace {
 
-std::string read_file(const std::string &path) {
-  std::string text;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
+using test_support::read_file;
 
 class Dvrace : public ::testing::Test {
  protected:
