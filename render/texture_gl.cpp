@@ -37,7 +37,7 @@ static uint32_t gl_upload(const uint8_t *pixels, int width, int height, int chan
   glGenTextures(1, &id);
   glBindTexture(GL_TEXTURE_2D, id);
   bool mipmapped = !(flags & TEXTURE_SINGLE_LEVEL);
-  while (glGetError() != GL_NO_ERROR) {
+  for (int k = 0; k < 32 && glGetError() != GL_NO_ERROR; k++) {  // clear stale errors
   }
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, flags & TEXTURE_REPEAT_X ? GL_REPEAT : GL_CLAMP_TO_EDGE);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, flags & TEXTURE_REPEAT_Y ? GL_REPEAT : GL_CLAMP_TO_EDGE);
