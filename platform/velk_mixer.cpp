@@ -355,32 +355,28 @@ static void mix_block(int count) {
     }
 }
 
-void mixer_mix8(int count, uint8_t *out) {
+// Mixes `count` frames in blocks, each summed sample written through `convert`.
+template <typename Sample, typename Convert>
+static void mix_frames(int count, Sample *out, Convert convert) {
   if (!s_mix.open) return;
   int channels = s_mix.stereo ? 2 : 1;
   while (count > 0) {
     int block = count < s_mix.max_block ? count : s_mix.max_block;
     mix_block(block);
     for (int i = 0; i < block; i++)
-      for (int h = 0; h < channels; h++) {
-        int32_t sum = s_mix.accum[h][i];
-        *out++ = sum < -127 ? 0 : sum > 126 ? 255 : (uint8_t)(sum + 128);
-      }
+      for (int h = 0; h < channels; h++) *out++ = convert(s_mix.accum[h][i]);
     count -= block;
   }
 }
 
+void mixer_mix8(int count, uint8_t *out) {
+  mix_frames(count, out, [](int32_t sum) {
+    return sum < -127 ? (uint8_t)0 : sum > 126 ? (uint8_t)255 : (uint8_t)(sum + 128);
+  });
+}
+
 void mixer_mix16(int count, int16_t *out) {
-  if (!s_mix.open) return;
-  int channels = s_mix.stereo ? 2 : 1;
-  while (count > 0) {
-    int block = count < s_mix.max_block ? count : s_mix.max_block;
-    mix_block(block);
-    for (int i = 0; i < block; i++)
-      for (int h = 0; h < channels; h++) {
-        int32_t sum = s_mix.accum[h][i];
-        *out++ = sum < -126 ? (int16_t)-0x7F00 : sum > 126 ? (int16_t)0x7F00 : (int16_t)(sum * 256);
-      }
-    count -= block;
-  }
+  mix_frames(count, out, [](int32_t sum) {
+    return sum < -126 ? (int16_t)-0x7F00 : sum > 126 ? (int16_t)0x7F00 : (int16_t)(sum * 256);
+  });
 }
