@@ -176,6 +176,10 @@ void load_part_graphics(Bike *b, const char *const chosen[4]) {
   memset(b->number_foreground, 0, 3);
   parse_number_colours(texture_info(b->textures[BIKE_TEXTURE]), b->number_background,
                        b->number_foreground);
-  b->number_texture = number_plate_texture(b->number, NUMBER_PLATE_SIZE, NUMBER_PLATE_SIZE,
-                                           b->number_foreground, b->number_background);
+  // Only drawn when it can be shown: a headless race has no use for the pixels.
+  b->number_texture = texture_has_gl() ? number_plate_texture(b->number, NUMBER_PLATE_SIZE,
+                                                              NUMBER_PLATE_SIZE,
+                                                              b->number_foreground,
+                                                              b->number_background)
+                                       : 0;
 }

@@ -136,6 +136,8 @@ uint32_t texture_upload(const uint8_t *pixels, int width, int height, int channe
   return id;
 }
 
+int texture_has_gl() { return s_config.has_hooks; }
+
 void texture_delete(uint32_t id) {
   if (id && s_config.has_hooks && s_config.hooks.destroy) s_config.hooks.destroy(id);
 }

@@ -80,6 +80,8 @@ uint32_t texture_from_pixels(uint8_t *pixels, int width, int height, int channel
 
 // Deletes a texture made outside the registry (a number plate); 0 is ignored.
 void texture_delete(uint32_t id);
+// Whether uploads reach GL (its side is installed); headless they are only named.
+int texture_has_gl();
 
 // ---- number plates ----
 // The racer's number, `foreground` on `background` (RGB), drawn with the built-in plate
