@@ -359,8 +359,10 @@ int object_contact_pass(Bike *b, const Terrain *terrain, int tick) {
   float extent = terrain->extent;
   int c0 = statue_bin_of(p.x - 6, extent), c1 = statue_bin_of(p.x + 6, extent);
   int r0 = statue_bin_of(p.z - 6, extent), r1 = statue_bin_of(p.z + 6, extent);
-  // The union of the bins' ascending lists, each statue once.
-  std::vector<int> list;
+  // The union of the bins' ascending lists, each statue once; the storage is kept from
+  // tick to tick (the simulation thread only).
+  static std::vector<int> list;
+  list.clear();
   for (int r = r0; r <= r1; r++)
     for (int c = c0; c <= c1; c++) {
       int count = 0;
